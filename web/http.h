@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+namespace kelvora {
+
+// Fetches one page over plain HTTP/1.1 and appends the response body to
+// buffer, byte for byte, whatever the status code. Never throws and reports
+// nothing: the caller judges the outcome only by what buffer holds.
+//
+// The request is exactly:
+//   "GET " target " HTTP/1.1\r\n"
+//   "Host: " host "\r\n"
+//   "Accept: text/html, */*\r\n"
+//   "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n"
+//   "\r\n"
+// Backslashes become "/", a trailing fragment is dropped, "https" is refused,
+// redirects are not followed. The connection goes to the URL's port, or to
+// port when the URL names none.
+//
+// Limits (a limit reached counts as a failure; the buffer keeps what arrived):
+// connect 10 s, 15 s without a byte, 60 s for the whole call, body 64 MiB.
+//
+// KELVORA_RESOLVE="HOST=ADDR:PORT,..." (HOST may be "*") sends the connection
+// for a matching host to ADDR:PORT instead; the Host line is unchanged.
+void HttpGet(const std::string &url, std::string &buffer, int port);
+
+} // namespace kelvora

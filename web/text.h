@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Text conventions shared by every page reader:
+// - A text is a std::string of 8-bit bytes with an explicit length; any byte,
+//   zero included, may occur. The empty text is valid everywhere.
+// - Positions are 1-based. Pos(P, T) is the position of the leftmost exact
+//   (case-sensitive) occurrence of P in T, and 0 when P does not occur, when P
+//   is empty or when T is empty.
+// - Copy(T, i, n): the slice of n characters from position i. An i below 1
+//   counts as 1; the slice is empty when T is empty, i lies past the end, or n
+//   is negative; it ends early at T's last character.
+// - Lower-casing maps only A..Z (0x41..0x5A) to a..z and never changes the
+//   length, so a position found in a lower-cased copy is valid in the original.
+namespace kelvora {
+
+// 1-based position of pattern in text, 0 when absent (or either is empty).
+std::size_t Pos(std::string_view pattern, std::string_view text);
+// Slice of count characters from 1-based index; see the conventions above.
+std::string Copy(std::string_view text, long long index, long long count);
+// Text from 1-based index to its end (index below 1 counts as 1).
+std::string CopyFrom(std::string_view text, long long index);
+// ASCII-only lower-casing (A..Z); every other byte is kept.
+std::string LowerCase(std::string text);
+// True when pattern occurs in text (exact bytes).
+bool Contains(std::string_view text, std::string_view pattern);
+
+// Replaces every occurrence of pattern, ignoring ASCII case, by replacement
+// (inserted exactly as passed). Occurrences that a replacement brings together
+// are replaced as well: CR CR LF LF with CR LF removed gives the empty text.
+// Linear in the text size. An empty pattern returns the text unchanged.
+// Precondition: replacement does not contain pattern (ignoring case).
+std::string ReplaceAllIgnoreCase(std::string text, std::string_view pattern,
+                                 std::string_view replacement);
+// Removes every ",", then every ".", then every " " (blank 0x20).
+std::string StripNumberPunctuation(std::string text);
+// True exactly for '0'..'9'.
+bool IsDigit(char c);
+// A result entry's display address to a host: lower-cased, tag pieces
+// "</i", "</b", "</", "<", ">" removed in that order, cut before the first "/".
+std::string CleanResultHost(std::string text);
+// Lower-cased, every "http://" then every "https://" removed (anywhere).
+std::string StripScheme(std::string text);
+// StripScheme, then every "www." and then every "http://" removed once more.
+std::string BareHost(std::string text);
+
+} // namespace kelvora
