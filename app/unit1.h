@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <cstdint>
+#include <string>
+
+#include "web/hooks.h"
+
+class QCloseEvent;
+class QFileDialog;
+namespace Ui { class TForm1; }
+
+// The main window and home of every command. Its handlers are spread over a
+// few files by subject: unit1.cpp (window and local commands),
+// unit1_search.cpp (the search run), unit1_partners.cpp (Step 2) and
+// unit1_files.cpp (results files).
+class TForm1 final : public QMainWindow {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TForm1)
+public:
+    explicit TForm1(QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // Other windows and the tests reach the controls through here.
+    Ui::TForm1 *ui() const { return m_ui; }
+
+    // The callbacks the page readers get: message pump and status-bar text.
+    kelvora::PageHooks PageHooks();
+
+    // --- window and local commands (unit1.cpp)
+    void FormCreate();
+    void StopBtnClick();
+    void Exit1Click();
+    void About1Click();
+    void Contents1Click();
+    void VisitHomepage1Click();
+    void Visittheselectedwebsite1Click();
+    void Visitwebsite1Click();
+    void Selectall1Click();
+    void Selectnone1Click();
+    void Invertselection1Click();
+    void BitBtn1Click();
+    void ListView1ColumnClick(int column);
+    void Getwebsiteinformation2Click();
+
+    // --- search run (unit1_search.cpp)
+    void BitBtn2Click();
+    bool RunSearch(const QString &query, int count, int offset);
+    void HarvestResults(std::string page, int offset);
+    bool SearchRunning() const { return m_searchDepth > 0; }
+
+    // --- Step 2 (unit1_partners.cpp)
+    void AddselectiontoStep21Click();
+    void Clear1Click();
+    void BitBtn3Click();
+    void SavedatatoAsciifile1Click();
+    void BitBtn4Click();
+
+    // --- results files (unit1_files.cpp)
+    void Open1Click();
+    void Save1Click();
+    void LoadResultsFile(const QString &path);
+    void SaveResultsFile(const QString &path);
+
+    // File dialogs, kept as objects like the rest of the window so that their
+    // folder, filter and proposed name persist between uses.
+    QFileDialog *OpenDialog1 = nullptr;
+    QFileDialog *ResultsSaveDialog = nullptr;
+    QFileDialog *DataSaveDialog = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;   // unit1_search.cpp
+
+private:
+    void createDialogs();                           // unit1.cpp
+    void showPage1();
+    void showPage2();
+
+    Ui::TForm1 *m_ui;
+    // Bumped whenever the rows are replaced (a new harvest, an opened file), so
+    // a run suspended in a message pump knows its row is gone.
+    std::uint64_t m_tableGeneration = 0;
+    int m_searchDepth = 0;          // nested runs in progress (a run can start inside another's pump)
+    bool m_closePending = false;    // close box pressed during a run: close once it returns
+};
