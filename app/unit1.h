@@ -13,7 +13,8 @@ namespace Ui { class TForm1; }
 
 // The main window and home of every command. Its handlers are spread over a
 // few files by subject: unit1.cpp (window and local commands),
-// unit1_search.cpp (the search run), unit1_partners.cpp (Step 2) and
+// unit1_search.cpp (the search run), unit1_partners.cpp (website details and
+// Step 2) and
 // unit1_files.cpp (results files).
 class TForm1 final : public QMainWindow {
     Q_OBJECT
@@ -42,7 +43,6 @@ public:
     void Invertselection1Click();
     void BitBtn1Click();
     void ListView1ColumnClick(int column);
-    void Getwebsiteinformation2Click();
 
     // --- search run (unit1_search.cpp)
     void BitBtn2Click();
@@ -50,7 +50,8 @@ public:
     void HarvestResults(std::string page, int offset);
     bool SearchRunning() const { return m_searchDepth > 0; }
 
-    // --- Step 2 (unit1_partners.cpp)
+    // --- website information dialog and Step 2 (unit1_partners.cpp)
+    void Getwebsiteinformation2Click();
     void AddselectiontoStep21Click();
     void Clear1Click();
     void BitBtn3Click();
