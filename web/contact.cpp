@@ -1,1 +1,153 @@
-// placeholder: filled by its unit's work
+#include "web/contact.h"
+
+#include "web/http.h"
+#include "web/text.h"
+#include "web/traffic.h"
+
+#include <array>
+#include <string_view>
+#include <utility>
+
+namespace kelvora {
+
+namespace {
+
+constexpr int httpPort = 80;
+constexpr std::string_view blockStart = "<!--contact-->";
+constexpr std::string_view blockEnd = "<!--/contact-->";
+constexpr std::string_view lineBreak = "\r\n";
+
+constexpr std::array<std::pair<std::string_view, char>, 5> entities{{
+    {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&#39;", '\''},
+}};
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+std::string_view Trim(std::string_view text)
+{
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// One left-to-right pass, so "&amp;lt;" becomes "&lt;" and not "<".
+std::string DecodeEntities(std::string_view text)
+{
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        bool replaced = false;
+        if (text[i] == '&') {
+            for (const auto &[name, character] : entities) {
+                if (text.substr(i, name.size()) == name) {
+                    decoded += character;
+                    i += name.size();
+                    replaced = true;
+                    break;
+                }
+            }
+        }
+        if (!replaced)
+            decoded += text[i++];
+    }
+    return decoded;
+}
+
+// Appends the block's non-blank lines to out, each after a CR LF. Tags and
+// line breaks both end a line; since markup such as "<br>" followed by a line
+// break or "</p><p>" yields runs of empty lines, blank lines are dropped.
+void AppendBlockLines(std::string_view block, std::string &out)
+{
+    const auto endLine = [&out](std::string_view raw) {
+        const std::string line = DecodeEntities(Trim(raw));
+        if (line.empty())
+            return;
+        out += lineBreak;
+        out += line;
+    };
+
+    std::size_t lineStart = 0;
+    std::size_t i = 0;
+    while (i < block.size()) {
+        const char c = block[i];
+        if (c == '<') {
+            endLine(block.substr(lineStart, i - lineStart));
+            const std::size_t close = block.find('>', i);
+            i = close == std::string_view::npos ? block.size() : close + 1;
+            lineStart = i;
+        } else if (c == '\r' || c == '\n') {
+            endLine(block.substr(lineStart, i - lineStart));
+            lineStart = ++i;
+        } else {
+            ++i;
+        }
+    }
+    endLine(block.substr(lineStart));
+}
+
+// The summary of text that is already lower-cased with CR LF pairs removed.
+std::string SummaryOfNormalised(const std::string &text, const PageHooks &hooks)
+{
+    const std::string competitor = ParseCompetitor(text, hooks);
+    const std::string since = ParseOnlineSince(text);
+    const std::string rank = ParseTrafficRank(text, hooks);
+    return "Competitor:\r\n" + competitor + "\r\n\r\nSince:\r\n" + since + "\r\n\r\nRanking:\r\n" + rank;
+}
+
+std::string NoContactData(const std::string &host)
+{
+    return "No contact data found for " + host + ".";
+}
+
+} // namespace
+
+std::string FormatContactData(const std::string &host, const std::string &page)
+{
+    std::string lower = LowerCase(page);
+    const std::size_t start = lower.find(blockStart);
+    if (start == std::string::npos)
+        return NoContactData(host);
+    const std::size_t blockBegin = start + blockStart.size();
+    const std::size_t end = lower.find(blockEnd, blockBegin);
+    if (end == std::string::npos)
+        return NoContactData(host);
+
+    std::string text = "Website: " + host;
+    AppendBlockLines(std::string_view(page).substr(blockBegin, end - blockBegin), text);
+    text += lineBreak;
+    text += lineBreak;
+    text += SummaryOfNormalised(ReplaceAllIgnoreCase(std::move(lower), lineBreak, ""), PageHooks{});
+    return text;
+}
+
+std::string FetchContactData(const std::string &partner, const PageHooks &hooks)
+{
+    try {
+        const std::string host = BareHost(partner);
+        std::string page;
+        HttpGet(TrafficPageUrl(partner), page, httpPort);
+        hooks.Pump();
+        return FormatContactData(host, page);
+    } catch (...) {
+        return {};
+    }
+}
+
+std::string ContactFileName(const std::string &partner)
+{
+    const std::string host = BareHost(partner);
+    const auto dot = static_cast<long long>(Pos(".", host));
+    return Copy(host, 1, dot - 1) + ".txt";
+}
+
+std::string CompetitorSummary(const std::string &paneText, const PageHooks &hooks)
+{
+    return SummaryOfNormalised(ReplaceAllIgnoreCase(LowerCase(paneText), lineBreak, ""), hooks);
+}
+
+} // namespace kelvora

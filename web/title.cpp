@@ -1,1 +1,42 @@
-// placeholder: filled by its unit's work
+#include "web/title.h"
+
+#include "web/http.h"
+#include "web/text.h"
+
+namespace kelvora {
+
+namespace {
+
+constexpr int httpPort = 80;
+constexpr long long startTagLength = 7; // "<title>"
+
+} // namespace
+
+std::string FetchPage(const std::string &url, const PageHooks &hooks)
+{
+    std::string text;
+    try {
+        HttpGet(url, text, httpPort);
+    } catch (...) {
+        // Keep whatever arrived.
+    }
+    try {
+        hooks.Pump();
+    } catch (...) {
+    }
+    return text;
+}
+
+std::string ExtractTitle(const std::string &page)
+{
+    try {
+        const std::string lower = LowerCase(page);
+        const auto start = static_cast<long long>(Pos("<title>", lower)) + startTagLength;
+        const auto end = static_cast<long long>(Pos("</title>", lower));
+        return ReplaceAllIgnoreCase(Copy(page, start, end - start), "\r\n", "");
+    } catch (...) {
+        return {};
+    }
+}
+
+} // namespace kelvora

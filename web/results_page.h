@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+namespace kelvora {
+
+// Cuts the first result entry off page (the harvest's lower-cased results
+// page) and returns its display address in host, lower-cased and without
+// "http://"/"https://": the text of the entry's "<em ...>" element after its
+// first ">", kept only when it has at least 3 characters and a "."; otherwise
+// host is empty. page then starts at the next "<li>", or is the rest after the
+// cut entry's "<li>" when there is none. An empty page stays empty.
+void NextResultHost(std::string &page, std::string &host);
+
+// Keyword search: "http://" SearchHost() "/search?p=%22" query "%22&ei=UTF-8&n="
+// count "&b=" (offset + 1), every blank of the query sent as "+" and nothing
+// else encoded.
+std::string KeywordSearchUrl(const std::string &query, int count, int offset);
+// Domain search: the engine's backlink query for query (BacklinkSearchUrl).
+std::string DomainSearchUrl(const std::string &query);
+
+} // namespace kelvora
