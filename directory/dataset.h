@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Writing a data set: what every importer produces and how the derived
+// figures (link popularity, traffic rank, related sites) are computed.
+namespace kelvora::directory {
+
+// Related sites kept per site.
+constexpr std::size_t kRelatedPerSite = 5;
+// Keywords shared by more sites than this say too little about similarity
+// (a section such as "libs") and are left out of it, which also bounds the
+// work to about this many candidates per keyword.
+constexpr std::size_t kMaxKeywordSpread = 400;
+
+struct SiteInput {
+    std::string host;                    // any spelling; HostName() is stored
+    std::string title;
+    std::string description;
+    std::string keywords;                // words separated by blanks, "," or ";"
+    std::string contact;                 // lines separated by "\n"
+    std::string onlineSince;             // empty when unknown
+    std::vector<std::string> outbound;   // linked hosts in page order
+    std::optional<std::int64_t> popularity;  // derived from the links when absent
+    std::optional<std::int64_t> rank;        // derived from popularity when absent
+};
+
+struct WriteSummary {
+    std::size_t sites = 0;
+    std::size_t skipped = 0;   // invalid host names and duplicates of a host
+    std::size_t links = 0;
+};
+
+// Lower-cased keywords of a site, each once, in first-seen order.
+std::vector<std::string> SplitKeywords(const std::string &keywords);
+
+// For each site, the indexes of up to kRelatedPerSite other sites sharing
+// the most informative keywords (rarer keywords weigh more), best first; ties
+// go to the more popular site, then the lower index.
+std::vector<std::vector<std::size_t>> ComputeRelated(
+    const std::vector<std::vector<std::string>> &keywords,
+    const std::vector<std::int64_t> &popularity);
+
+// Writes a new data set to path, replacing any file there only once the new
+// one is complete. Throws SqliteError or std::runtime_error on failure.
+WriteSummary WriteDataSet(const std::string &path, std::vector<SiteInput> sites,
+                          const std::string &source);
+
+// Sets traffic ranks of an existing data set from a ranking that may be far
+// larger than the data set: only ranks of hosts in it are kept (the best one
+// when a host is offered twice), so memory stays bounded by the data set.
+class RankUpdate final {
+public:
+    explicit RankUpdate(const std::string &path);   // loads the site keys
+    ~RankUpdate();
+    RankUpdate(const RankUpdate &) = delete;
+    RankUpdate &operator=(const RankUpdate &) = delete;
+
+    void Offer(std::string_view host, std::int64_t rank);   // any spelling of the host
+    // Writes the kept ranks in one transaction; returns how many sites changed.
+    std::size_t Commit();
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace kelvora::directory

@@ -1,0 +1,267 @@
+// kelvora-directory: the local directory service and its data-set importers.
+#include <pthread.h>
+#include <signal.h>
+
+#include <csignal>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "directory/csv_import.h"
+#include "directory/dataset.h"
+#include "directory/debian_import.h"
+#include "directory/rank_import.h"
+#include "directory/server.h"
+#include "directory/store.h"
+
+namespace {
+
+using namespace kelvora::directory;
+
+constexpr const char *kProgram = "kelvora-directory";
+constexpr const char *kDefaultAddress = "127.0.0.1";
+constexpr int kDefaultPort = 8355;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+constexpr const char *kUsage =
+    "Usage: kelvora-directory [--listen ADDR:PORT] [--data FILE]\n"
+    "       kelvora-directory import-debian OUT.db [--packages FILE]\n"
+    "       kelvora-directory import-csv FILE OUT.db\n"
+    "       kelvora-directory import-tranco FILE DB\n"
+    "       kelvora-directory import-hostranks FILE DB\n"
+    "\n"
+    "Serves a read-only site directory over HTTP for Kelvora: keyword and\n"
+    "backlink search at /search?p=..., site details at /data/details/?url=...,\n"
+    "and each site's home page at / for its own Host name.\n"
+    "\n"
+    "  --listen ADDR:PORT  address to listen on (default 127.0.0.1:8355)\n"
+    "  --data FILE         data set to serve (default\n"
+    "                      ${XDG_DATA_HOME:-~/.local/share}/kelvora/directory.db)\n"
+    "  --help              show this text\n"
+    "\n"
+    "import-debian builds a data set from the machine's package catalogue\n"
+    "(apt-cache dumpavail, or FILE); import-csv from a CSV file (see\n"
+    "docs/directory.md); import-tranco and import-hostranks set traffic ranks\n"
+    "of an existing data set from a Tranco list or Common Crawl host ranks.\n";
+
+int UsageError(const std::string &message)
+{
+    std::cerr << kProgram << ": " << message << " (try --help)\n";
+    return kExitUsage;
+}
+
+int Failure(const std::string &message)
+{
+    std::cerr << kProgram << ": " << message << '\n';
+    return kExitFailure;
+}
+
+std::string DefaultDataPath()
+{
+    const char *xdg = std::getenv("XDG_DATA_HOME");
+    std::string base;
+    if (xdg && *xdg) {
+        base = xdg;
+    } else {
+        const char *home = std::getenv("HOME");
+        base = std::string(home ? home : ".") + "/.local/share";
+    }
+    return base + "/kelvora/directory.db";
+}
+
+bool ParseListen(const std::string &text, std::string &address, int &port)
+{
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return false;
+    const std::string portText = text.substr(colon + 1);
+    if (portText.empty() || portText.size() > 5 ||
+        portText.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    port = std::stoi(portText);
+    address = text.substr(0, colon);
+    return port <= 65535;
+}
+
+// Ends the server on SIGINT or SIGTERM: the signals are blocked in every
+// thread and taken by this one, so the stop runs as ordinary code.
+void StopOnSignal(DirectoryServer &server)
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    std::thread([&server, signals] {
+        int received = 0;
+        sigwait(&signals, &received);
+        server.Stop();
+    }).detach();
+}
+
+int Serve(const std::vector<std::string> &arguments)
+{
+    std::string address = kDefaultAddress;
+    int port = kDefaultPort;
+    std::string data = DefaultDataPath();
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string &argument = arguments[i];
+        if (argument == "--listen" || argument == "--data") {
+            if (i + 1 >= arguments.size())
+                return UsageError(argument + " needs a value");
+            const std::string &value = arguments[++i];
+            if (argument == "--data")
+                data = value;
+            else if (!ParseListen(value, address, port))
+                return UsageError("--listen wants ADDR:PORT, not '" + value + "'");
+        } else {
+            return UsageError("unknown option '" + argument + "'");
+        }
+    }
+    if (!std::filesystem::exists(data))
+        return Failure("no data set at " + data +
+                       " (build one with: kelvora-directory import-debian " + data + ")");
+
+    std::unique_ptr<Store> store;
+    try {
+        store = std::make_unique<Store>(data);
+    } catch (const std::exception &error) {
+        return Failure("cannot use data set " + data + ": " + error.what());
+    }
+
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    DirectoryServer server(*store);
+    std::string error;
+    if (!server.Bind(address, port, error))
+        return Failure(error);
+    StopOnSignal(server);
+    std::cout << kProgram << ": serving " << store->SiteCount() << " sites from " << data
+              << " on http://" << address << ':' << server.Port() << '/' << std::endl;
+    server.Serve();
+    return 0;
+}
+
+int ImportDebian(const std::vector<std::string> &arguments)
+{
+    std::string out;
+    std::string packagesFile;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--packages" && i + 1 < arguments.size())
+            packagesFile = arguments[++i];
+        else if (out.empty() && arguments[i].rfind("--", 0) != 0)
+            out = arguments[i];
+        else
+            return UsageError("import-debian: unexpected '" + arguments[i] + "'");
+    }
+    if (out.empty())
+        return UsageError("import-debian needs OUT.db");
+
+    std::string catalogue;
+    if (packagesFile.empty()) {
+        FILE *pipe = popen("apt-cache dumpavail", "r");
+        if (!pipe)
+            return Failure("cannot run apt-cache dumpavail");
+        char buffer[1 << 16];
+        std::size_t count;
+        while ((count = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+            catalogue.append(buffer, count);
+        if (pclose(pipe) != 0)
+            return Failure("apt-cache dumpavail failed");
+    } else {
+        std::ifstream file(packagesFile, std::ios::binary);
+        if (!file)
+            return Failure("cannot read " + packagesFile);
+        std::ostringstream content;
+        content << file.rdbuf();
+        catalogue = content.str();
+    }
+    std::istringstream in(std::move(catalogue));
+    DebianSummary debian;
+    std::vector<SiteInput> sites = ReadDebianSites(in, debian);
+    const WriteSummary summary = WriteDataSet(out, std::move(sites), "debian");
+    std::cout << kProgram << ": " << debian.packages << " packages, " << debian.withHomepage
+              << " with a homepage: wrote " << summary.sites << " sites and " << summary.links
+              << " links to " << out << '\n';
+    return 0;
+}
+
+int ImportCsv(const std::vector<std::string> &arguments)
+{
+    if (arguments.size() != 2)
+        return UsageError("import-csv needs FILE and OUT.db");
+    std::ifstream file(arguments[0], std::ios::binary);
+    if (!file)
+        return Failure("cannot read " + arguments[0]);
+    std::vector<SiteInput> sites;
+    try {
+        sites = ReadCsvSites(file);
+    } catch (const std::runtime_error &error) {
+        return Failure(arguments[0] + ": " + error.what());
+    }
+    const WriteSummary summary = WriteDataSet(arguments[1], std::move(sites), "csv");
+    std::cout << kProgram << ": wrote " << summary.sites << " sites and " << summary.links
+              << " links to " << arguments[1] << " (" << summary.skipped << " records skipped)\n";
+    return 0;
+}
+
+int ImportRanks(const std::vector<std::string> &arguments, bool hostRanks)
+{
+    if (arguments.size() != 2)
+        return UsageError(std::string(hostRanks ? "import-hostranks" : "import-tranco") +
+                          " needs FILE and DB");
+    std::ifstream file(arguments[0], std::ios::binary);
+    if (!file)
+        return Failure("cannot read " + arguments[0]);
+    if (!std::filesystem::exists(arguments[1]))
+        return Failure("no data set at " + arguments[1]);
+    RankUpdate update(arguments[1]);
+    const RankReadSummary read = hostRanks ? ReadHostRanks(file, update) : ReadTrancoRanks(file, update);
+    const std::size_t changed = update.Commit();
+    std::cout << kProgram << ": read " << read.lines << " lines (" << read.malformed
+              << " skipped): set the rank of " << changed << " sites\n";
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    for (const std::string &argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
+    }
+    try {
+        if (!arguments.empty() && arguments[0].rfind("import-", 0) == 0) {
+            const std::string command = arguments[0];
+            arguments.erase(arguments.begin());
+            if (command == "import-debian")
+                return ImportDebian(arguments);
+            if (command == "import-csv")
+                return ImportCsv(arguments);
+            if (command == "import-tranco")
+                return ImportRanks(arguments, false);
+            if (command == "import-hostranks")
+                return ImportRanks(arguments, true);
+            return UsageError("unknown command '" + command + "'");
+        }
+        return Serve(arguments);
+    } catch (const std::exception &error) {
+        return Failure(error.what());
+    }
+}

@@ -1,0 +1,228 @@
+#include "directory/query.h"
+
+#include <vector>
+
+namespace kelvora::directory {
+
+namespace {
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (LowerAscii(text[i]) != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+// Bytes the FTS tokenizer keeps as part of a token; bytes of 0x80 and above
+// belong to UTF-8 letters.
+bool IsTokenByte(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'z') ||
+           (byte >= 'A' && byte <= 'Z') || byte >= 0x80;
+}
+
+void AppendTerm(std::string &query, std::string_view term, std::size_t &count)
+{
+    bool hasToken = false;
+    for (char c : term)
+        hasToken = hasToken || IsTokenByte(c);
+    if (!hasToken || count >= kMaxQueryTerms)
+        return;
+    if (!query.empty())
+        query += ' ';
+    query += '"';
+    for (char c : term) {
+        // Control bytes carry no meaning in a search; a quote cannot occur
+        // here but is doubled all the same, which is FTS5's escape.
+        if (static_cast<unsigned char>(c) < 0x20)
+            query += ' ';
+        else if (c == '"')
+            query += "\"\"";
+        else
+            query += c;
+    }
+    query += '"';
+    ++count;
+}
+
+} // namespace
+
+std::string PercentDecode(std::string_view text)
+{
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '+') {
+            decoded += ' ';
+        } else if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+                   HexValue(text[i + 2]) >= 0) {
+            decoded += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else {
+            decoded += c;
+        }
+    }
+    return decoded;
+}
+
+std::optional<std::string> QueryValue(std::string_view query, std::string_view key)
+{
+    std::size_t start = 0;
+    while (start <= query.size()) {
+        std::size_t end = query.find('&', start);
+        if (end == std::string_view::npos)
+            end = query.size();
+        const std::string_view pair = query.substr(start, end - start);
+        const std::size_t equals = pair.find('=');
+        const std::string_view name = pair.substr(0, equals);
+        if (name == key) {
+            if (equals == std::string_view::npos)
+                return std::string();
+            return PercentDecode(pair.substr(equals + 1));
+        }
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
+std::string HostName(std::string_view text)
+{
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    if (StartsWithIgnoreCase(text, "http://"))
+        text.remove_prefix(7);
+    else if (StartsWithIgnoreCase(text, "https://"))
+        text.remove_prefix(8);
+    const std::size_t end = text.find_first_of("/?#:");
+    if (end != std::string_view::npos)
+        text = text.substr(0, end);
+    while (!text.empty() && text.back() == '.')
+        text.remove_suffix(1);
+    std::string name(text);
+    for (char &c : name)
+        c = LowerAscii(c);
+    return name;
+}
+
+std::string HostKey(std::string_view text)
+{
+    std::string name = HostName(text);
+    if (name.compare(0, 4, "www.") == 0)
+        name.erase(0, 4);
+    return name;
+}
+
+bool IsStorableHost(std::string_view host)
+{
+    constexpr std::size_t kMinimumLength = 3;
+    constexpr std::size_t kMaximumLength = 253;
+    if (host.size() < kMinimumLength || host.size() > kMaximumLength)
+        return false;
+    if (host.front() == '.' || host.back() == '.' || host.find("..") != std::string_view::npos ||
+        host.find('.') == std::string_view::npos)
+        return false;
+    for (char c : host) {
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.'))
+            return false;
+    }
+    return true;
+}
+
+SearchText ParseSearchText(std::string_view decoded)
+{
+    if (decoded.size() > kMaxSearchText)
+        decoded = decoded.substr(0, kMaxSearchText);
+    std::string_view trimmed = decoded;
+    while (!trimmed.empty() && IsBlank(trimmed.front()))
+        trimmed.remove_prefix(1);
+
+    SearchText result;
+    if (StartsWithIgnoreCase(trimmed, "link:")) {
+        result.kind = SearchText::Kind::Links;
+        result.linkKey = HostKey(trimmed.substr(5));
+        return result;
+    }
+    result.ftsQuery = BuildFtsQuery(decoded);
+    return result;
+}
+
+std::string BuildFtsQuery(std::string_view text)
+{
+    if (text.size() > kMaxSearchText)
+        text = text.substr(0, kMaxSearchText);
+    std::string query;
+    std::size_t count = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (IsBlank(text[i])) {
+            ++i;
+        } else if (text[i] == '"') {
+            std::size_t close = text.find('"', i + 1);
+            if (close == std::string_view::npos)
+                close = text.size();
+            AppendTerm(query, text.substr(i + 1, close - i - 1), count);
+            i = close + 1;
+        } else {
+            std::size_t end = i;
+            while (end < text.size() && !IsBlank(text[end]) && text[end] != '"')
+                ++end;
+            AppendTerm(query, text.substr(i, end - i), count);
+            i = end;
+        }
+    }
+    return query;
+}
+
+std::int64_t ParseCount(std::string_view text, std::int64_t fallback, std::int64_t minimum,
+                        std::int64_t maximum)
+{
+    if (text.empty())
+        return fallback;
+    std::int64_t value = 0;
+    bool tooLarge = false;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return fallback;
+        const int digit = c - '0';
+        if (tooLarge || value > (maximum - digit) / 10)
+            tooLarge = true;
+        else
+            value = value * 10 + digit;
+    }
+    if (tooLarge)
+        return maximum;
+    if (value < minimum)
+        return minimum;
+    return value;
+}
+
+} // namespace kelvora::directory

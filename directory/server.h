@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "directory/store.h"
+
+// The directory's HTTP/1.1 server: GET and HEAD of every path go to
+// Respond(); each connection's reads and writes are bounded in time and the
+// request line, headers and body in size.
+namespace kelvora::directory {
+
+class DirectoryServer final {
+public:
+    explicit DirectoryServer(const Store &store);
+    ~DirectoryServer();   // stops and joins
+    DirectoryServer(const DirectoryServer &) = delete;
+    DirectoryServer &operator=(const DirectoryServer &) = delete;
+
+    // Binds address:port (port 0 picks a free port); false with a reason.
+    bool Bind(const std::string &address, int port, std::string &error);
+    int Port() const;
+    // Serves until Stop(); call after a successful Bind().
+    void Serve();
+    // Serves on a thread of its own; returns once connections are accepted.
+    bool ServeInBackground(std::string &error);
+    void Stop();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace kelvora::directory
