@@ -1,1 +1,10 @@
-// placeholder: filled by its unit's work
+#include "app/globals.h"
+
+bool StopRequested = false;
+std::int32_t SortColumn = 0;
+QString AppDir;
+
+TForm1 *Form1 = nullptr;
+TStartForm *StartForm = nullptr;
+TInfoForm *InfoForm = nullptr;
+TDataForm *DataForm = nullptr;

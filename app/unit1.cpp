@@ -1,1 +1,374 @@
-// placeholder: filled by its unit's work
+#include "app/unit1.h"
+#include "ui_unit1.h"
+
+#include "app/addresses.h"
+#include "app/anchors.h"
+#include "app/globals.h"
+#include "app/results_table.h"
+#include "dialogs/infounit.h"
+#include "platform/message_pump.h"
+#include "platform/shell.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTreeWidget>
+
+#include <array>
+#include <exception>
+
+namespace {
+
+using kelvora::Anchor;
+
+struct ColumnSize {
+    int width;
+    int minimum;
+};
+constexpr std::array<ColumnSize, 7> kColumns{{
+    {115, 75}, {55, 50}, {85, 85}, {85, 80}, {80, 80}, {125, 115}, {115, 75},
+}};
+
+// Sizes the controls were designed for: the client area (menu bar excluded,
+// status bar included), the status bar, a tab page and the panel.
+constexpr QSize kClientSize{511, 474};
+constexpr int kStatusBarHeight = 19;
+constexpr QSize kCentralSize{kClientSize.width(), kClientSize.height() - kStatusBarHeight};
+constexpr QSize kTabSheetSize{493, 348};
+constexpr QSize kPanelSize{336, 46};
+
+constexpr const char *kHelpFileName = "help.chm";
+constexpr const char *kHttpPrefix = "http://";
+
+// Commands swallow their own errors; nothing is shown and nothing is logged.
+template <typename Step>
+void guarded(Step step)
+{
+    try {
+        step();
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget *parent)
+    : QMainWindow(parent)
+    , m_ui(new Ui::TForm1)
+{
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+    m_ui->BitBtn4->hide();
+    m_ui->StatusBar1->setSizeGripEnabled(false);
+
+    setupResultsTable();
+    setupMenus();
+    anchorControls();
+    connectCommands();
+
+    m_designSize = QSize(kClientSize.width(),
+                         kClientSize.height() + m_ui->MainMenu1->sizeHint().height());
+    resize(m_designSize);
+    fixWindowSize(true);
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), m_designSize);
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+
+    FormCreate();
+}
+
+TForm1::~TForm1()
+{
+    delete m_ui;
+}
+
+void TForm1::setupResultsTable()
+{
+    QTreeWidget *table = m_ui->ListView1;
+    QHeaderView *header = table->header();
+    header->setSectionsMovable(false);
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(false);
+    header->setMinimumSectionSize(1);
+    for (int i = 0; i < static_cast<int>(kColumns.size()); ++i)
+        header->resizeSection(i, kColumns[static_cast<std::size_t>(i)].width);
+
+    // The header has one minimum for all sections; each column has its own.
+    connect(header, &QHeaderView::sectionResized, this, [header](int index, int, int size) {
+        if (index < 0 || index >= static_cast<int>(kColumns.size()))
+            return;
+        const int minimum = kColumns[static_cast<std::size_t>(index)].minimum;
+        if (size < minimum)
+            header->resizeSection(index, minimum);
+    });
+}
+
+void TForm1::setupMenus()
+{
+    // Name the separators the way the rest of the menu items are named.
+    const std::array<std::pair<QMenu *, const char *>, 4> separators{{
+        {m_ui->File1, "N2"}, {m_ui->Website1, "N3"}, {m_ui->JVPartners1, "N4"}, {m_ui->Help1, "N1"},
+    }};
+    for (const auto &[menu, name] : separators) {
+        for (QAction *action : menu->actions()) {
+            if (action->isSeparator() && action->objectName().isEmpty()) {
+                action->setObjectName(QLatin1String(name));
+                break;
+            }
+        }
+    }
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    PopupMenu1->addAction(m_ui->GetWebsiteInformation1);
+    PopupMenu1->addAction(m_ui->VisitWebsite1);
+}
+
+void TForm1::anchorControls()
+{
+    using kelvora::SetAnchors;
+    const kelvora::Anchors all = Anchor::Left | Anchor::Top | Anchor::Right | Anchor::Bottom;
+    SetAnchors(m_ui->Image1, Anchor::Top | Anchor::Right, kCentralSize);
+    SetAnchors(m_ui->PageControl1, all, kCentralSize);
+    SetAnchors(m_ui->Panel1, Anchor::Left | Anchor::Top | Anchor::Right, kTabSheetSize);
+    SetAnchors(m_ui->ResultsLabel, Anchor::Left | Anchor::Top | Anchor::Right, kPanelSize);
+    SetAnchors(m_ui->DateLabel, Anchor::Left | Anchor::Top | Anchor::Right, kPanelSize);
+    SetAnchors(m_ui->ListView1, all, kTabSheetSize);
+    SetAnchors(m_ui->BitBtn2, Anchor::Top | Anchor::Right, kTabSheetSize);
+    SetAnchors(m_ui->StopBtn, Anchor::Top | Anchor::Right, kTabSheetSize);
+    SetAnchors(m_ui->BitBtn1, Anchor::Left | Anchor::Bottom, kTabSheetSize);
+    SetAnchors(m_ui->WhoisMemo, all, kTabSheetSize);
+}
+
+void TForm1::connectCommands()
+{
+    Ui::TForm1 *ui = m_ui;
+    connect(ui->BitBtn2, &QPushButton::clicked, this, &TForm1::BitBtn2Click);
+    connect(ui->StopBtn, &QPushButton::clicked, this, &TForm1::StopBtnClick);
+    connect(ui->BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
+    connect(ui->BitBtn3, &QPushButton::clicked, this, &TForm1::BitBtn3Click);
+    connect(ui->BitBtn4, &QPushButton::clicked, this, &TForm1::BitBtn4Click);
+
+    connect(ui->ListView1->header(), &QHeaderView::sectionClicked, this, &TForm1::ListView1ColumnClick);
+    connect(ui->ListView1, &QTreeWidget::itemDoubleClicked, this, &TForm1::Getwebsiteinformation2Click);
+    connect(ui->ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint &position) {
+        PopupMenu1->popup(m_ui->ListView1->viewport()->mapToGlobal(position));
+    });
+
+    connect(ui->Open1, &QAction::triggered, this, &TForm1::Open1Click);
+    connect(ui->Save1, &QAction::triggered, this, &TForm1::Save1Click);
+    connect(ui->Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+    connect(ui->Getwebsiteinformation2, &QAction::triggered, this, &TForm1::Getwebsiteinformation2Click);
+    connect(ui->Visittheselectedwebsite1, &QAction::triggered, this, &TForm1::Visittheselectedwebsite1Click);
+    connect(ui->AddselectiontoStep21, &QAction::triggered, this, &TForm1::AddselectiontoStep21Click);
+    connect(ui->Selectall1, &QAction::triggered, this, &TForm1::Selectall1Click);
+    connect(ui->Selectnone1, &QAction::triggered, this, &TForm1::Selectnone1Click);
+    connect(ui->Invertselection1, &QAction::triggered, this, &TForm1::Invertselection1Click);
+    connect(ui->SavedatatoAsciifile1, &QAction::triggered, this, &TForm1::SavedatatoAsciifile1Click);
+    connect(ui->Clear1, &QAction::triggered, this, &TForm1::Clear1Click);
+    connect(ui->Contents1, &QAction::triggered, this, &TForm1::Contents1Click);
+    connect(ui->VisitHomepage1, &QAction::triggered, this, &TForm1::VisitHomepage1Click);
+    connect(ui->About1, &QAction::triggered, this, &TForm1::About1Click);
+    connect(ui->GetWebsiteInformation1, &QAction::triggered, this, &TForm1::Getwebsiteinformation2Click);
+    connect(ui->VisitWebsite1, &QAction::triggered, this, &TForm1::Visitwebsite1Click);
+}
+
+// The border does not size, but the maximise box does: while maximised the
+// anchored controls follow the larger window.
+void TForm1::fixWindowSize(bool fixed)
+{
+    if (fixed) {
+        setMinimumSize(m_designSize);
+        setMaximumSize(m_designSize);
+    } else {
+        setMinimumSize(m_designSize);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    }
+}
+
+void TForm1::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::WindowStateChange && !m_designSize.isEmpty())
+        fixWindowSize(!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)));
+    QMainWindow::changeEvent(event);
+}
+
+void TForm1::FormCreate()
+{
+    AppDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    guarded([this] { createDialogs(); });
+    m_ui->ResultsLabel->clear();
+    m_ui->DateLabel->clear();
+}
+
+void TForm1::createDialogs()
+{
+    const QString resultsFilter = QStringLiteral("Kelvora files (*.kvr)");
+
+    OpenDialog1 = new QFileDialog(this);
+    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
+    OpenDialog1->setNameFilter(resultsFilter);
+    OpenDialog1->setDefaultSuffix(QStringLiteral("kvr"));
+    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+    // A name typed for a file that does not exist is still handed back.
+    OpenDialog1->setFileMode(QFileDialog::AnyFile);
+    OpenDialog1->setDirectory(AppDir);
+
+    ResultsSaveDialog = new QFileDialog(this);
+    ResultsSaveDialog->setObjectName(QStringLiteral("ResultsSaveDialog"));
+    ResultsSaveDialog->setOption(QFileDialog::DontUseNativeDialog);
+    ResultsSaveDialog->setOption(QFileDialog::DontConfirmOverwrite);
+    ResultsSaveDialog->setNameFilter(resultsFilter);
+    ResultsSaveDialog->setDefaultSuffix(QStringLiteral("kvr"));
+    ResultsSaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+    ResultsSaveDialog->setDirectory(AppDir);
+
+    DataSaveDialog = new QFileDialog(this);
+    DataSaveDialog->setObjectName(QStringLiteral("DataSaveDialog"));
+    DataSaveDialog->setOption(QFileDialog::DontUseNativeDialog);
+    DataSaveDialog->setOption(QFileDialog::DontConfirmOverwrite);
+    DataSaveDialog->setNameFilter(QStringLiteral("Text files (*.txt)"));
+    DataSaveDialog->setDefaultSuffix(QStringLiteral("txt"));
+    DataSaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+}
+
+kelvora::PageHooks TForm1::PageHooks()
+{
+    kelvora::PageHooks hooks;
+    hooks.pump = [] { kelvora::ProcessMessages(); };
+    hooks.setStatus = [this](const std::string &text) {
+        m_ui->StatusBar1->showMessage(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    };
+    return hooks;
+}
+
+void TForm1::showPage1()
+{
+    m_ui->PageControl1->setCurrentWidget(m_ui->TabSheet1);
+}
+
+void TForm1::showPage2()
+{
+    m_ui->PageControl1->setCurrentWidget(m_ui->TabSheet2);
+}
+
+void TForm1::StopBtnClick()
+{
+    StopRequested = true;
+    kelvora::ProcessMessages();
+}
+
+void TForm1::Exit1Click()
+{
+    guarded([this] { m_ui->StopBtn->click(); });
+    close();
+}
+
+void TForm1::About1Click()
+{
+    guarded([this] { m_ui->StopBtn->click(); });
+    guarded([] {
+        if (InfoForm)
+            InfoForm->exec();
+    });
+}
+
+void TForm1::Contents1Click()
+{
+    guarded([] { kelvora::ShellOpen(AppDir + QLatin1String(kHelpFileName)); });
+}
+
+void TForm1::VisitHomepage1Click()
+{
+    guarded([] { kelvora::ShellOpen(QLatin1String(kelvora::kHomePageUrl)); });
+}
+
+void TForm1::Visittheselectedwebsite1Click()
+{
+    guarded([this] { showPage1(); });
+    guarded([this] {
+        const QTreeWidget *table = m_ui->ListView1;
+        if (kelvora::RowCount(table) == 0)
+            return;
+        const int index = kelvora::SelectedIndex(table);
+        if (index < 0)
+            return;
+        const QString caption = kelvora::RowAt(table, index).caption;
+        if (caption.isEmpty())
+            return;
+        kelvora::ShellOpen(QLatin1String(kHttpPrefix) + caption);
+    });
+}
+
+void TForm1::Visitwebsite1Click()
+{
+    guarded([this] {
+        const QTreeWidget *table = m_ui->ListView1;
+        if (kelvora::RowCount(table) == 0)
+            return;
+        const int index = kelvora::SelectedIndex(table);
+        if (index < 0)
+            return;
+        const QString caption = kelvora::RowAt(table, index).caption;
+        if (caption.isEmpty())
+            return;
+        // Only "http://" counts as a scheme here; lower-casing folds ASCII only.
+        QString folded = caption;
+        for (QChar &c : folded) {
+            if (c >= u'A' && c <= u'Z')
+                c = QChar(c.unicode() + (u'a' - u'A'));
+        }
+        if (folded.contains(QLatin1String(kHttpPrefix)))
+            kelvora::ShellOpen(caption);
+        else
+            kelvora::ShellOpen(QLatin1String(kHttpPrefix) + caption);
+    });
+}
+
+void TForm1::Selectall1Click()
+{
+    guarded([this] { showPage1(); });
+    QTreeWidget *table = m_ui->ListView1;
+    for (int i = 0; i < table->topLevelItemCount(); ++i)
+        kelvora::SetTicked(table->topLevelItem(i), true);
+}
+
+void TForm1::Selectnone1Click()
+{
+    guarded([this] { showPage1(); });
+    QTreeWidget *table = m_ui->ListView1;
+    for (int i = 0; i < table->topLevelItemCount(); ++i)
+        kelvora::SetTicked(table->topLevelItem(i), false);
+}
+
+void TForm1::Invertselection1Click()
+{
+    guarded([this] { showPage1(); });
+    QTreeWidget *table = m_ui->ListView1;
+    for (int i = 0; i < table->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = table->topLevelItem(i);
+        kelvora::SetTicked(item, !kelvora::IsTicked(item));
+    }
+}
+
+void TForm1::BitBtn1Click()
+{
+    guarded([this] { AddselectiontoStep21Click(); });
+}
+
+void TForm1::ListView1ColumnClick(int column)
+{
+    SortColumn = column;
+    kelvora::SortRows(m_ui->ListView1, SortColumn);
+}

@@ -9,6 +9,7 @@
 
 class QCloseEvent;
 class QFileDialog;
+class QMenu;
 namespace Ui { class TForm1; }
 
 // The main window and home of every command. Its handlers are spread over a
@@ -69,14 +70,24 @@ public:
     QFileDialog *OpenDialog1 = nullptr;
     QFileDialog *ResultsSaveDialog = nullptr;
     QFileDialog *DataSaveDialog = nullptr;
+    // The results table's pop-up menu, made from the window's own actions.
+    QMenu *PopupMenu1 = nullptr;
 
 protected:
     void closeEvent(QCloseEvent *event) override;   // unit1_search.cpp
+    void changeEvent(QEvent *event) override;       // unit1.cpp: fixed size unless maximised
 
 private:
     void createDialogs();                           // unit1.cpp
     void showPage1();
     void showPage2();
+    void setupResultsTable();                       // unit1.cpp
+    void setupMenus();                              // unit1.cpp
+    void connectCommands();                         // unit1.cpp
+    void anchorControls();                          // unit1.cpp
+    void fixWindowSize(bool fixed);                 // unit1.cpp
+
+    QSize m_designSize;                             // the window's size when not maximised
 
     Ui::TForm1 *m_ui;
     // Bumped whenever the rows are replaced (a new harvest, an opened file), so

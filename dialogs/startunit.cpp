@@ -1,1 +1,106 @@
-// placeholder: the search dialog
+#include "dialogs/startunit.h"
+#include "ui_startunit.h"
+
+#include "app/globals.h"
+#include "platform/message_pump.h"
+#include "platform/registry.h"
+
+#include <QLineEdit>
+#include <QSpinBox>
+
+#include <string>
+
+namespace {
+
+constexpr int kSkipDigits = 2;
+
+std::string latin1(const QString &text)
+{
+    const QByteArray bytes = text.toLatin1();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+QString fromLatin1(const std::string &text)
+{
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+TStartForm::TStartForm(QWidget *parent)
+    : QDialog(parent)
+    , m_ui(new Ui::TStartForm)
+{
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    if (auto *edit = m_ui->SkipSpinEdit->findChild<QLineEdit *>())
+        edit->setMaxLength(kSkipDigits);
+
+    connect(m_ui->BitBtn1, &QPushButton::clicked, this, &TStartForm::BitBtn1Click);
+    connect(m_ui->BitBtn2, &QPushButton::clicked, this, &TStartForm::BitBtn2Click);
+
+    FormCreate();
+}
+
+TStartForm::~TStartForm()
+{
+    delete m_ui;
+}
+
+void TStartForm::FormCreate()
+{
+    try {
+        kelvora::RegistryKey key;
+        if (!key.OpenKey(kelvora::kSetupKeyPath, false)) {
+            m_ui->LabeledEdit1->clear();
+            m_ui->HomepageEdit->clear();
+            return;
+        }
+        // A value of the wrong type throws and ends the loading where it stands.
+        m_ui->LabeledEdit1->setText(key.ValueExists("keyterm") ? fromLatin1(key.ReadString("keyterm")) : QString());
+        m_ui->HomepageEdit->setText(key.ValueExists("home") ? fromLatin1(key.ReadString("home")) : QString());
+        if (key.ValueExists("skip"))
+            m_ui->SkipSpinEdit->setValue(key.ReadInteger("skip"));   // the spin box clamps to 0..99
+        key.CloseKey();
+    } catch (...) {
+    }
+}
+
+void TStartForm::BitBtn1Click()
+{
+    try {
+        done(kResearchResult);
+        kelvora::ProcessMessages();
+    } catch (...) {
+    }
+    StopRequested = false;
+}
+
+void TStartForm::BitBtn2Click()
+{
+    StopRequested = true;
+    done(kCancelResult);
+}
+
+void TStartForm::FormCloseQuery()
+{
+    try {
+        kelvora::RegistryKey key;
+        if (!key.OpenKey(kelvora::kSetupKeyPath, true))
+            return;
+        key.WriteString("keyterm", latin1(m_ui->LabeledEdit1->text()));
+        key.WriteString("home", latin1(m_ui->HomepageEdit->text()));
+        bool isNumber = false;
+        const int skip = m_ui->SkipSpinEdit->text().toInt(&isNumber);
+        key.WriteInteger("skip", isNumber ? skip : m_ui->SkipSpinEdit->minimum());
+        key.CloseKey();
+    } catch (...) {
+    }
+}
+
+void TStartForm::done(int result)
+{
+    FormCloseQuery();
+    QDialog::done(result);
+}
