@@ -32,7 +32,9 @@ bool Contains(std::string_view text, std::string_view pattern);
 // (inserted exactly as passed). Occurrences that a replacement brings together
 // are replaced as well: CR CR LF LF with CR LF removed gives the empty text.
 // Linear in the text size. An empty pattern returns the text unchanged.
-// Precondition: replacement does not contain pattern (ignoring case).
+// Precondition: replacement does not contain pattern (ignoring case). A pair
+// that keeps rebuilding the pattern with its neighbours is stopped after a
+// bounded amount of work and the text comes back unchanged.
 std::string ReplaceAllIgnoreCase(std::string text, std::string_view pattern,
                                  std::string_view replacement);
 // Removes every ",", then every ".", then every " " (blank 0x20).

@@ -1,0 +1,176 @@
+#include "web/text.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <random>
+#include <string>
+
+using namespace std::string_literals;
+
+namespace kelvora {
+namespace {
+
+// The plain restart-from-the-first-character algorithm, kept here as the
+// reference the linear implementation must match byte for byte. Gives up
+// (nullopt) after maxSteps replacements.
+std::optional<std::string> naiveReplaceAllIgnoreCase(std::string text, const std::string &pattern,
+                                                     const std::string &replacement, int maxSteps = 100000)
+{
+    const std::string p = LowerCase(pattern);
+    if (p.empty())
+        return text;
+    std::size_t k = Pos(p, LowerCase(text));
+    for (int step = 0; k > 0; ++step) {
+        if (step == maxSteps)
+            return std::nullopt;
+        text.erase(k - 1, p.size());
+        text.insert(k - 1, replacement);
+        k = Pos(p, LowerCase(text));
+    }
+    return text;
+}
+
+TEST(TextConventions, PosCopyAndLowerCase)
+{
+    EXPECT_EQ(Pos("b", "abcb"), 2u);
+    EXPECT_EQ(Pos("B", "abcb"), 0u);   // exact bytes, with case
+    EXPECT_EQ(Pos("", "abc"), 0u);
+    EXPECT_EQ(Pos("a", ""), 0u);
+    EXPECT_EQ(Pos("\0"s, "a\0b"s), 2u); // zero bytes are ordinary characters
+    EXPECT_TRUE(Contains("abc", "bc"));
+    EXPECT_FALSE(Contains("abc", ""));
+
+    struct Case { long long index, count; std::string expected; };
+    const Case cases[] = {
+        {1, 2, "ab"}, {0, 2, "ab"}, {-5, 1, "a"}, {3, 10, "cde"}, {5, 1, "e"},
+        {6, 1, ""}, {2, -1, ""}, {2, 0, ""},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(Copy("abcde", c.index, c.count), c.expected) << c.index << "," << c.count;
+    EXPECT_EQ(Copy("", 1, 5), "");
+    EXPECT_EQ(CopyFrom("abcde", 4), "de");
+    EXPECT_EQ(CopyFrom("abcde", -3), "abcde");
+
+    EXPECT_EQ(LowerCase("AZaz@[`{\xC0\xC9\xDF"), "azaz@[`{\xC0\xC9\xDF");
+}
+
+TEST(ReplaceAllIgnoreCase, EdgeCases)
+{
+    struct Case { std::string text, pattern, replacement, expected; };
+    const Case cases[] = {
+        {"Visit WWW.A.test or www.b.test", "www.", "", "Visit A.test or b.test"},
+        {"abc", "", "x", "abc"},
+        {"", "a", "x", ""},
+        {"a b c", " ", "%20", "a%20b%20c"},
+        {"100% a b", " ", "%20", "100%%20a%20b"},
+        {"\r\r\n\n", "\r\n", "", ""},
+        {"a\nb\rc\n\rd", "\r\n", "", "a\nb\rc\n\rd"},
+        {"x\r\r\r\n\n\ny", "\r\n", "", "xy"},
+        {"HeLLo hello", "LL", "L-", "HeL-o heL-o"},   // replacement keeps its own case
+        {"AbAbab", "ab", "", ""},
+        {"aaab", "ab", "b", "b"},                       // each replacement forms the next occurrence
+        {"http:/http:///", "http://", "", ""},    // brought together across the cut
+        {"\xC4\xE4", "\xE4", "x", "\xC4x"},             // bytes above 0x7F are not folded
+        {"a\0B\0b"s, "\0b"s, "-", "a--"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(ReplaceAllIgnoreCase(c.text, c.pattern, c.replacement), c.expected)
+            << "text=" << c.text << " pattern=" << c.pattern;
+}
+
+TEST(ReplaceAllIgnoreCase, MatchesRestartingReferenceOnRandomTexts)
+{
+    std::mt19937 random(20261207);
+    const std::string alphabets[] = {"aAb", "\r\n", "abB\r\n", "xX%"};
+    auto randomText = [&](const std::string &alphabet, std::size_t maxLength) {
+        std::string text(random() % (maxLength + 1), ' ');
+        for (char &c : text)
+            c = alphabet[random() % alphabet.size()];
+        return text;
+    };
+    int compared = 0;
+    for (int round = 0; round < 20000; ++round) {
+        const std::string &alphabet = alphabets[round % 4];
+        const std::string text = randomText(alphabet, 40);
+        const std::string pattern = randomText(alphabet, 4);
+        const std::string replacement = randomText(alphabet, 3);
+        // A replacement containing the pattern never terminates; some others
+        // rebuild it forever with their neighbours: the reference gives up.
+        if (!pattern.empty() && Contains(LowerCase(replacement), LowerCase(pattern)))
+            continue;
+        const auto expected = naiveReplaceAllIgnoreCase(text, pattern, replacement, 2000);
+        if (!expected)
+            continue;
+        ASSERT_EQ(ReplaceAllIgnoreCase(text, pattern, replacement), *expected)
+            << "text=" << text << " pattern=" << pattern << " replacement=" << replacement;
+        ++compared;
+    }
+    EXPECT_GT(compared, 10000);
+}
+
+TEST(ReplaceAllIgnoreCase, LongPatternsAndNestedJoins)
+{
+    // A pattern longer than the automaton bound takes the other matcher.
+    const std::string pattern = std::string(1500, 'q') + "Z";
+    const std::string text = "<" + std::string(1500, 'Q') + std::string(1500, 'q') + "zz>";
+    EXPECT_EQ(ReplaceAllIgnoreCase(text, pattern, "q"), naiveReplaceAllIgnoreCase(text, pattern, "q"));
+
+    // Bubbling: quadratic in the number of replacements, still exact.
+    const std::string bubbles = std::string(300, 'a') + std::string(300, 'b');
+    EXPECT_EQ(ReplaceAllIgnoreCase(bubbles, "ab", "ba"), std::string(300, 'b') + std::string(300, 'a'));
+
+    // Deep joins unwind over the whole prefix in one pass.
+    const std::string nested = std::string(100000, '\r') + std::string(100000, '\n');
+    EXPECT_EQ(ReplaceAllIgnoreCase(nested, "\r\n", ""), "");
+}
+
+TEST(ReplaceAllIgnoreCase, RunawayGrowthIsCutOff)
+{
+    // "ab" -> "bba" doubles the b's each time an a passes them: exact for small
+    // texts, but a^40 b would need 2^40 bytes, so the text comes back unchanged.
+    EXPECT_EQ(ReplaceAllIgnoreCase("aaaaab", "ab", "bba"), std::string(32, 'b') + "aaaaa");
+    const std::string runaway = std::string(40, 'a') + "b";
+    EXPECT_EQ(ReplaceAllIgnoreCase(runaway, "AB", "bba"), runaway);
+}
+
+TEST(StripNumberPunctuation, RemovesCommasStopsAndBlanksOnly)
+{
+    EXPECT_EQ(StripNumberPunctuation("1,234.5 6"), "123456");
+    EXPECT_EQ(StripNumberPunctuation(""), "");
+    EXPECT_EQ(StripNumberPunctuation("1\t2"), "1\t2");
+    EXPECT_EQ(StripNumberPunctuation("1\xA0" "2,a;b"), "1\xA0" "2a;b");
+}
+
+TEST(IsDigit, OnlyAsciiDigits)
+{
+    for (int c = 0; c < 256; ++c)
+        EXPECT_EQ(IsDigit(static_cast<char>(c)), c >= '0' && c <= '9') << c;
+}
+
+TEST(UrlHelpers, HostCleaning)
+{
+    struct Case { std::string (*function)(std::string); std::string input, expected; };
+    const Case cases[] = {
+        {CleanResultHost, "www.Example.test/path/page.html", "www.example.test"},
+        {CleanResultHost, "www.<b>shop</b>.test", "www.bshop.test"},
+        {CleanResultHost, "<I>Big</I>.test</em> x</big>", "ibig.testem xig"},
+        {CleanResultHost, "plain.test", "plain.test"},
+        {CleanResultHost, "/starts.test", ""},
+        {CleanResultHost, "a<</b/b>>.test", "a.test"},
+        {StripScheme, "HTTPS://Secure.Example.test", "secure.example.test"},
+        {StripScheme, "x.test/?u=http://y.test", "x.test/?u=y.test"},
+        {StripScheme, "hthttp://tp://z.test", "z.test"},
+        {BareHost, "http://www.example.test/", "example.test/"},
+        {BareHost, "www.www.example.test", "example.test"},
+        {BareHost, "wwww.x.test", "wx.test"},
+        {BareHost, "news.example.test", "news.example.test"},
+        {BareHost, "httpwww.://a.test", "a.test"},       // "http://" brought together by the "www." removal
+        {BareHost, "httpswww.://a.test", "https://a.test"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(c.function(c.input), c.expected) << c.input;
+}
+
+} // namespace
+} // namespace kelvora
