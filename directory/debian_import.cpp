@@ -134,6 +134,18 @@ Package ToPackage(std::unordered_map<std::string, std::string> &fields)
     return package;
 }
 
+// Length of a homepage's path, "/" and nothing counting alike: the shorter,
+// the closer the page is to the host's own home page.
+std::size_t PathLength(const std::string &homepage)
+{
+    const std::size_t scheme = homepage.find("//");
+    const std::size_t path = homepage.find('/', scheme == std::string::npos ? 0 : scheme + 2);
+    if (path == std::string::npos)
+        return 0;
+    const std::size_t length = homepage.size() - path;
+    return length <= 1 ? 0 : length;
+}
+
 std::string Capitalised(std::string text)
 {
     if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
@@ -169,11 +181,7 @@ SiteInput SiteOf(const std::vector<const Package *> &packages,
     site.title = Capitalised(main.summary.empty() ? main.name : main.summary);
     // A hosting site holds many unrelated projects, none of which is its
     // own home page: its title names it rather than one of them.
-    const std::size_t scheme = main.homepage.find("//");
-    const std::size_t pathStart =
-        main.homepage.find('/', scheme == std::string::npos ? 0 : scheme + 2);
-    const bool rootPage = pathStart == std::string::npos || pathStart + 1 >= main.homepage.size();
-    if (!rootPage && packages.size() > kMaxPackagesListed)
+    if (PathLength(main.homepage) > 0 && packages.size() > kMaxPackagesListed)
         site.title = site.host + " - home of " + std::to_string(packages.size()) + " packages";
     site.description = main.details.empty() ? Capitalised(main.summary) : main.details;
     if (!site.description.empty() && site.description.back() != '.')
@@ -243,8 +251,10 @@ std::vector<SiteInput> ReadDebianSites(std::istream &in, DebianSummary &summary)
     for (const std::string &key : keyOrder) {
         std::vector<const Package *> &group = byKey[key];
         std::stable_sort(group.begin(), group.end(), [](const Package *a, const Package *b) {
-            if (a->homepage.size() != b->homepage.size())
-                return a->homepage.size() < b->homepage.size();
+            const std::size_t pathA = PathLength(a->homepage);
+            const std::size_t pathB = PathLength(b->homepage);
+            if (pathA != pathB)
+                return pathA < pathB;
             if (a->name.size() != b->name.size())
                 return a->name.size() < b->name.size();
             return a->name < b->name;

@@ -227,7 +227,13 @@ int ImportRanks(const std::vector<std::string> &arguments, bool hostRanks)
         return Failure("cannot read " + arguments[0]);
     if (!std::filesystem::exists(arguments[1]))
         return Failure("no data set at " + arguments[1]);
-    RankUpdate update(arguments[1]);
+    std::unique_ptr<RankUpdate> ranks;
+    try {
+        ranks = std::make_unique<RankUpdate>(arguments[1]);
+    } catch (const std::exception &error) {
+        return Failure("cannot use data set " + arguments[1] + ": " + error.what());
+    }
+    RankUpdate &update = *ranks;
     const RankReadSummary read = hostRanks ? ReadHostRanks(file, update) : ReadTrancoRanks(file, update);
     const std::size_t changed = update.Commit();
     std::cout << kProgram << ": read " << read.lines << " lines (" << read.malformed

@@ -64,6 +64,9 @@ DirectoryServer::DirectoryServer(const Store &store)
     server.set_keep_alive_timeout(kKeepAliveTimeoutSeconds);
     server.set_keep_alive_max_count(kKeepAliveMaxRequests);
     server.set_payload_max_length(kMaxPayload);
+    // Headers and body go out in separate writes; without this the body
+    // waits for the client's delayed acknowledgement.
+    server.set_tcp_nodelay(true);
     // Without SO_REUSEPORT, which the library sets by default, a second
     // directory on the same port fails to bind instead of sharing it.
     server.set_socket_options([](socket_t socket) {

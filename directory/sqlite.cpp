@@ -52,9 +52,11 @@ void Connection::Execute(const char *sql)
 Statement::Statement(const Connection &connection, const char *sql)
     : m_db(connection.Handle())
 {
+    // Preparing is where a file that is not a database shows: its message
+    // alone is the clearest one-line reason.
     if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &m_statement, nullptr) !=
         SQLITE_OK)
-        Fail(m_db, "prepare");
+        throw SqliteError(sqlite3_errmsg(m_db));
 }
 
 Statement::~Statement()
