@@ -35,18 +35,19 @@ using kelvora::blGlyphLeft;
 using kelvora::blGlyphRight;
 using kelvora::blGlyphTop;
 
-// A box given as GDI bounds (right and bottom exclusive) as the rectangle Qt
-// strokes over the same pixels.
-QRect strokeBox(int left, int top, int right, int bottom)
+// A box given as GDI bounds (right and bottom exclusive) as the outline through
+// the centres of its edge pixels. Ellipse and arcs both go through this float
+// form so that Qt rasterises nested rings consistently.
+QRectF strokeBox(int left, int top, int right, int bottom)
 {
-    return QRect(left, top, right - left - 1, bottom - top - 1);
+    return QRectF(left + 0.5, top + 0.5, right - left - 1, bottom - top - 1);
 }
 
 // Qt arc angles are parametric, whereas the ends are given as points whose
 // radial from the centre cuts the ellipse; convert a point to Qt's 1/16 degrees.
-int arcAngle(const QRect &box, QPointF point)
+int arcAngle(const QRectF &box, QPointF point)
 {
-    const QPointF centre = QRectF(box).center();
+    const QPointF centre = box.center();
     const double radiusX = box.width() / 2.0;
     const double radiusY = box.height() / 2.0;
     const double radians = std::atan2((centre.y() - point.y()) / radiusY, (point.x() - centre.x()) / radiusX);
@@ -54,7 +55,7 @@ int arcAngle(const QRect &box, QPointF point)
 }
 
 // Counter-clockwise arc from the radial through `from` to the radial through `to`.
-void drawArcBetween(QPainter &painter, const QRect &box, QPoint from, QPoint to)
+void drawArcBetween(QPainter &painter, const QRectF &box, QPoint from, QPoint to)
 {
     constexpr int kFullCircle = 360 * 16;
     const int start = arcAngle(box, from);
@@ -253,7 +254,7 @@ void TOvalButton::PaintBevel(QPainter &painter)
                 const int bottom = h - i - 1;
                 if (right - i < 2 || bottom - i < 2)
                     break;
-                const QRect box = strokeBox(i, i, right, bottom);
+                const QRectF box = strokeBox(i, i, right, bottom);
                 if (pass == 0)
                     drawArcBetween(painter, box, upperRight, lowerLeft);
                 else

@@ -1,9 +1,79 @@
 #include "dialogs/infounit.h"
 
+#include "app/addresses.h"
+#include "controls/ovalbtn.h"
+#include "platform/shell.h"
+#include "resources/resources.h"
+#include "ui_infounit.h"
+
+#include <QScreen>
+
+namespace {
+
+constexpr int kFontPixelSize = 12;
+
+} // namespace
+
 TInfoForm::TInfoForm(QWidget *parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("InfoForm"));
-    setWindowTitle(QStringLiteral("About..."));
+    // The pictures come from the resource file, which a static library must register.
+    kelvora::InitResources();
+    m_ui = new Ui::TInfoForm;
+    m_ui->setupUi(this);
+    // A fixed box with a close box only.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+
+    QFont boxFont = font();
+    boxFont.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    boxFont.setPixelSize(kFontPixelSize);
+    setFont(boxFont);
+
+    for (TOvalButton *button : {m_ui->BitBtn3, m_ui->OvalButton2, m_ui->OvalButton1}) {
+        QFont captionFont = button->font();
+        captionFont.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans")});
+        button->setFont(captionFont);
+    }
+
+    connect(m_ui->BitBtn3, &TOvalButton::clicked, this, &TInfoForm::BitBtn3Click);
+    connect(m_ui->OvalButton2, &TOvalButton::clicked, this, &TInfoForm::OvalButton2Click);
+    connect(m_ui->OvalButton1, &TOvalButton::clicked, this, &TInfoForm::OvalButton1Click);
 }
 
-TInfoForm::~TInfoForm() = default;
+TInfoForm::~TInfoForm()
+{
+    delete m_ui;
+}
+
+void TInfoForm::BitBtn3Click()
+{
+    done(kCloseResult);
+}
+
+void TInfoForm::OvalButton2Click()
+{
+    kelvora::ShellOpen(QString::fromLatin1(kelvora::kHomePageUrl));
+}
+
+void TInfoForm::OvalButton1Click()
+{
+    kelvora::ShellOpen(QStringLiteral("mailto:") + QString::fromLatin1(kelvora::kSupportAddress)
+                       + QStringLiteral("?subject=Kelvora Help"));
+}
+
+void TInfoForm::reject()
+{
+    done(kCloseResult);
+}
+
+void TInfoForm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // Centred on the screen rather than over the main window.
+    if (const QScreen *target = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(target->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
