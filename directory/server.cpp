@@ -1,6 +1,8 @@
 #include "directory/server.h"
 
 #include <httplib.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -24,6 +26,9 @@ constexpr std::size_t kMaxPayload = 64 * 1024;
 // Enough workers for every connection of a busy client to be served at once,
 // since a kept-alive connection holds its worker.
 constexpr std::size_t kWorkerThreads = 96;
+// Connections waiting to be accepted; the library asks for only 5, so a
+// burst of clients would see dropped handshakes and a second's retry.
+constexpr int kListenBacklog = 1024;
 constexpr auto kStartTimeout = std::chrono::seconds(5);
 constexpr auto kStartPoll = std::chrono::milliseconds(2);
 
@@ -52,6 +57,7 @@ struct DirectoryServer::Impl {
     httplib::Server server;
     std::thread thread;
     int port = 0;
+    int listeningSocket = -1;
 };
 
 DirectoryServer::DirectoryServer(const Store &store)
@@ -64,14 +70,17 @@ DirectoryServer::DirectoryServer(const Store &store)
     server.set_keep_alive_timeout(kKeepAliveTimeoutSeconds);
     server.set_keep_alive_max_count(kKeepAliveMaxRequests);
     server.set_payload_max_length(kMaxPayload);
-    // Headers and body go out in separate writes; without this the body
-    // waits for the client's delayed acknowledgement.
-    server.set_tcp_nodelay(true);
     // Without SO_REUSEPORT, which the library sets by default, a second
     // directory on the same port fails to bind instead of sharing it.
-    server.set_socket_options([](socket_t socket) {
+    // Accepted connections inherit TCP_NODELAY: headers and body go out in
+    // separate writes, and on a kept-alive connection the body would
+    // otherwise wait for the client's delayed acknowledgement (40 ms).
+    Impl *impl = m_impl.get();
+    server.set_socket_options([impl](socket_t socket) {
+        impl->listeningSocket = socket;
         int yes = 1;
         setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+        setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof(yes));
     });
 
     const Store *served = &store;
@@ -127,6 +136,9 @@ bool DirectoryServer::Bind(const std::string &address, int port, std::string &er
                 " (address in use or not available)";
         return false;
     }
+    // Listening again on a listening socket only changes its backlog.
+    if (m_impl->listeningSocket >= 0)
+        ::listen(m_impl->listeningSocket, kListenBacklog);
     return true;
 }
 
