@@ -1,0 +1,165 @@
+#include "web/traffic.h"
+
+#include "tests/support/loopback_server.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using kelvora::FetchTrafficPage;
+using kelvora::PageHooks;
+using kelvora::ParseCompetitor;
+using kelvora::ParseOnlineSince;
+using kelvora::ParseTrafficRank;
+using kelvora::testsupport::LoopbackServer;
+
+namespace {
+
+std::string Respond(const std::string &body)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string RequestLine(const std::string &head)
+{
+    return head.substr(0, head.find("\r\n"));
+}
+
+struct FakeTrafficService {
+    explicit FakeTrafficService(const std::string &body)
+        : server(LoopbackServer::Handler([body](const std::string &) { return Respond(body); }))
+    {
+        setenv("KELVORA_TRAFFIC_HOST", ("127.0.0.1:" + std::to_string(server.port())).c_str(), 1);
+    }
+    ~FakeTrafficService() { unsetenv("KELVORA_TRAFFIC_HOST"); }
+
+    LoopbackServer server;
+};
+
+PageHooks CountingPumps(int &pumps)
+{
+    PageHooks hooks;
+    hooks.pump = [&pumps] { ++pumps; };
+    return hooks;
+}
+
+} // namespace
+
+TEST(FetchTrafficPage, AsksForTheBareHostWithOneWww)
+{
+    const struct {
+        std::string host;
+        std::string requestLine;
+    } cases[] = {
+        {"http://www.Site.test/", "GET /data/details/?url=www.site.test/ HTTP/1.1"},
+        {"news.site.test", "GET /data/details/?url=www.news.site.test HTTP/1.1"},
+        {"www.www.a.test/x y", "GET /data/details/?url=www.a.test/x y HTTP/1.1"},
+        {"", "GET /data/details/?url=www. HTTP/1.1"},
+    };
+    FakeTrafficService service("x");
+    for (const auto &c : cases)
+        FetchTrafficPage(c.host, PageHooks());
+    const auto requests = service.server.requests();
+    ASSERT_EQ(requests.size(), std::size(cases));
+    for (std::size_t i = 0; i < requests.size(); ++i)
+        EXPECT_EQ(RequestLine(requests[i]), cases[i].requestLine);
+}
+
+TEST(FetchTrafficPage, LowerCasesAndJoinsCrLfLinesAfterOnePump)
+{
+    // "\r\r\n\n" loses both pairs; a marker split by a CR LF is whole again.
+    FakeTrafficService service("<B>Traffic Rank\r\n For</B>\r\r\n\nX: <b>7</b>\n<BR>\xC4");
+    int pumps = 0;
+    const std::string page = FetchTrafficPage("site.test", CountingPumps(pumps));
+    EXPECT_EQ(page, "<b>traffic rank for</b>x: <b>7</b>\n<br>\xC4");
+    EXPECT_EQ(pumps, 1);
+    EXPECT_EQ(ParseTrafficRank(FetchTrafficPage("a.test", PageHooks()), PageHooks()), "7");
+}
+
+TEST(ParseTrafficRank, TakesEachDigitThatFollowsAnAngleBracket)
+{
+    const struct {
+        const char *name;
+        std::string page;
+        std::string expected;
+    } cases[] = {
+        {"digit per element", "x traffic rank for site.test: <b>1</b><b>2</b>,<b>3</b><br>", "123"},
+        {"capitals", "TRAFFIC RANK FOR site.test: <B>4</B><B>5</B><BR>", "45"},
+        {"plain figure", "traffic rank for site.test: 45,678<br>", "999999999"},
+        {"one digit per >", "traffic rank for s: <b>12,345</b><br>", "1"},
+        {"no <br>", "traffic rank for s: <b>1</b>", "999999999"},
+        {"empty page", "", "999999999"},
+        {"no marker: read from the start", "<b>8</b><br> traffic rank <b>9</b><br>", "8"},
+        {"first character never taken", "9<br>", "999999999"},
+        {"digits after the <br> ignored", "traffic rank for s: <b>1</b><br><b>2</b>", "1"},
+        {"earlier <br> does not count", "<br><b>1</b> traffic rank for s: <i>6</i><br>", "6"},
+        {"digit bytes only", "traffic rank for s: >\xB2>/>:>0<br>", "0"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ParseTrafficRank(c.page, PageHooks()), c.expected) << c.name;
+}
+
+TEST(ParseTrafficRank, PumpsOnceAndFallsBackWhenThePumpThrows)
+{
+    int pumps = 0;
+    EXPECT_EQ(ParseTrafficRank("traffic rank for s: <b>3</b><br>", CountingPumps(pumps)), "3");
+    EXPECT_EQ(pumps, 1);
+    PageHooks throwing;
+    throwing.pump = [] { throw 1; };
+    EXPECT_EQ(ParseTrafficRank("traffic rank for s: <b>3</b><br>", throwing), "999999999");
+}
+
+TEST(ParseCompetitor, ReadsTheFirstRelatedSite)
+{
+    const std::string marker = "people who visit this page also visit:";
+    const std::string span = "<span class=\"smallg\">";
+    const struct {
+        const char *name;
+        std::string page;
+        std::string expected;
+    } cases[] = {
+        {"example", "x " + marker + "<ol><li><a href=http://rival.test/>rival.test</a> " + span +
+                        "rival.test</span></li><li>" + span + "second.test</span></li></ol>",
+         "rival.test"},
+        {"no related sites", marker + "<ol><li>" + span + "there are no related sites</span></li>", ""},
+        {"no </li>", marker + "<ol><li>" + span + "rival.test</span>", ""},
+        {"no </span", marker + "<li>" + span + "rival.test</li>", ""},
+        // Without the span marker the text starts 21 characters after the
+        // related-sites marker.
+        {"no span marker", marker + "<li>1234567890123456rival.test</span></li>", "rival.test"},
+        {"span after </li> does not count", marker + "<li>x</li>" + span + "late.test</span>", ""},
+        {"empty page", "", ""},
+        // Without the marker the reading starts at the page's 38th character.
+        {"no marker", std::string(37, '-') + "<li>" + span + "near.test</span></li>", "near.test"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ParseCompetitor(c.page, PageHooks()), c.expected) << c.name;
+
+    int pumps = 0;
+    ParseCompetitor("", CountingPumps(pumps));
+    EXPECT_EQ(pumps, 1);
+}
+
+TEST(ParseOnlineSince, ReadsTheDateAfterTheMarker)
+{
+    const struct {
+        const char *name;
+        std::string page;
+        std::string expected;
+    } cases[] = {
+        {"plain", "<p>online since: 12-mar-1998<br>", "12-mar-1998"},
+        {"tags after the marker", "online since:</b> <i> 12-mar-1998 </i>", "12-mar-1998"},
+        {"capitals keep their case", "ONLINE SINCE: Mar 1998<br>", "Mar 1998"},
+        {"to the end of the page", "online since:\t1998", "1998"},
+        {"absent", "traffic rank for s: <b>1</b><br>", ""},
+        {"empty date", "online since:</b><br>", ""},
+        {"unclosed tag", "online since: <b", ""},
+        {"first marker counts", "online since: 1999<br>online since: 2000", "1999"},
+        {"at most 40 characters", "online since: " + std::string(39, 'a') + " bcd<br>", std::string(39, 'a')},
+        {"empty page", "", ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ParseOnlineSince(c.page), c.expected) << c.name;
+}
