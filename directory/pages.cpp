@@ -125,7 +125,10 @@ std::string RenderDetailsPage(const Site &site, const std::vector<std::string> &
     std::string html = PageStart("Site details");
     html += "<h1>Site details</h1>\n<p>Traffic rank for " + host + ": " + RankDigits(site.rank) +
             "<br>\n";
-    html += "Online since: " + HtmlEscape(site.onlineSince) + "<br>\n";
+    // An unknown date leaves the line out: a reader looking past an empty
+    // value would take the next line's text for the date.
+    if (!site.onlineSince.empty())
+        html += "Online since: " + HtmlEscape(site.onlineSince) + "<br>\n";
     html += "Link popularity: " + FormatThousands(site.popularity) + "</p>\n";
     html += "<h2>People who visit this page also visit:</h2>\n";
     if (relatedHosts.empty()) {

@@ -23,7 +23,8 @@ std::string RenderSearchPage(std::string_view query, const ListingPage &page, st
                              std::int64_t pageSize);
 
 // Details page of a known site: traffic rank (one digit per element),
-// online-since date, related sites and the contact block.
+// online-since date (no such line when unknown), related sites and the
+// contact block.
 std::string RenderDetailsPage(const Site &site, const std::vector<std::string> &relatedHosts);
 // Details page for a host outside the data set: none of the markers.
 std::string RenderUnknownDetailsPage();
