@@ -34,20 +34,59 @@ bool hasAsciiLetter(std::string_view text)
     });
 }
 
+// A replacement that does not contain the pattern can still rebuild it with
+// its neighbours again and again ("ab" -> "bba" doubles the b's each time an
+// a passes them, so a^40 b would grow to 2^40 bytes). No caller passes such a
+// pair; should one occur, the work is cut off and the text returned
+// unchanged, rather than the call exhausting time and memory. The bound lies
+// far above what the callers' pairs need (at most one replacement per byte).
+constexpr std::size_t kReplaceWorkSlack = 16u << 20;
+constexpr std::size_t kReplaceWorkFactor = 4;
+
 // Patterns up to this length are matched with a full automaton (one table row
-// of 256 entries per pattern character); longer ones fall back to comparing
-// the output's tail, which no caller needs but stays correct.
+// of 256 entries per pattern byte); longer ones, which no caller uses, fall
+// back to comparing the output's tail.
 constexpr std::size_t kMaxAutomatonPattern = 1024;
 
-// Finds the pattern at the end of the text pushed so far. Each pushed byte
-// records the automaton state after it, so dropping bytes restores the state
-// exactly and the whole replacement stays linear.
-class AutomatonMatcher {
+// The output is written through a raw index; it grows only when a replacement
+// is longer than the pattern.
+class Output {
 public:
-    explicit AutomatonMatcher(const std::string &pattern)
+    explicit Output(std::size_t capacity) : m_bytes(capacity, '\0') {}
+
+    void reserveMore(std::size_t extra)
+    {
+        if (m_length + extra > m_bytes.size())
+            m_bytes.resize(std::max(m_bytes.size() * 2, m_length + extra));
+    }
+    void put(char c) { m_bytes[m_length++] = c; }
+    void append(const char *data, std::size_t size)
+    {
+        reserveMore(size);
+        std::memcpy(m_bytes.data() + m_length, data, size);
+        m_length += size;
+    }
+    void drop(std::size_t count) { m_length -= count; }
+    std::size_t length() const { return m_length; }
+    const char *data() const { return m_bytes.data(); }
+    std::string take()
+    {
+        m_bytes.resize(m_length);
+        return std::move(m_bytes);
+    }
+
+private:
+    std::string m_bytes;
+    std::size_t m_length = 0;
+};
+
+// Knuth-Morris-Pratt automaton over folded bytes: the state is the length of
+// the longest prefix of the pattern that ends the text read so far.
+class Automaton {
+public:
+    explicit Automaton(const std::string &pattern)
         : m_length(pattern.size()), m_table((m_length + 1) * 256, 0)
     {
-        // Knuth-Morris-Pratt automaton: row j is the state after j matched bytes.
         m_table[static_cast<unsigned char>(pattern[0])] = 1;
         std::size_t fallback = 0;
         for (std::size_t j = 1; j < m_length; ++j) {
@@ -58,87 +97,128 @@ public:
         }
     }
 
-    void reserve(std::size_t size) { m_states.reserve(size); }
-
-    bool push(unsigned char folded)
+    unsigned step(unsigned state, char c) const { return m_table[state * 256u + lower(c)]; }
+    bool accepts(unsigned state) const { return state == m_length; }
+    // The state after the whole text depends only on its last m - 1 bytes, as
+    // long as no occurrence ends there; so after cutting an occurrence off, a
+    // short rerun restores it without keeping a state per byte.
+    unsigned stateAfter(const char *text, std::size_t length) const
     {
-        const std::uint16_t current = m_states.empty() ? 0 : m_states.back();
-        const std::uint16_t next = m_table[current * 256u + folded];
-        m_states.push_back(next);
-        return next == m_length;
+        const std::size_t tail = std::min(length, m_length - 1);
+        unsigned state = 0;
+        for (std::size_t i = length - tail; i < length; ++i)
+            state = step(state, text[i]);
+        return state;
     }
-
-    void drop(std::size_t count) { m_states.resize(m_states.size() - count); }
 
 private:
     std::size_t m_length;
     std::vector<std::uint16_t> m_table;
-    std::vector<std::uint16_t> m_states;
 };
 
-class TailMatcher {
-public:
-    explicit TailMatcher(const std::string &pattern) : m_pattern(pattern) {}
-
-    void reserve(std::size_t size) { m_folded.reserve(size); }
-
-    bool push(unsigned char folded)
-    {
-        m_folded.push_back(static_cast<char>(folded));
-        const std::size_t m = m_pattern.size();
-        return folded == static_cast<unsigned char>(m_pattern.back()) && m_folded.size() >= m
-            && std::memcmp(m_folded.data() + m_folded.size() - m, m_pattern.data(), m) == 0;
+// Index of the first byte at or after from that can start an occurrence.
+std::size_t nextStart(std::string_view text, std::size_t from, unsigned char first)
+{
+    if (first < 'a' || first > 'z') {
+        const void *found = std::memchr(text.data() + from, first, text.size() - from);
+        return found ? static_cast<const char *>(found) - text.data() : text.size();
     }
-
-    void drop(std::size_t count) { m_folded.resize(m_folded.size() - count); }
-
-private:
-    const std::string &m_pattern;
-    std::string m_folded;
-};
-
-// A replacement that does not contain the pattern can still rebuild it with
-// its neighbours again and again ("ab" -> "bba" doubles the b's each time an
-// a passes them, so a^40 b would grow to 2^40 bytes). No caller passes such a
-// pair; should one occur, the work is cut off and the text returned
-// unchanged, rather than the call exhausting time and memory. The bound lies
-// far above what the callers' pairs need (at most one replacement per byte).
-constexpr std::size_t kReplaceWorkSlack = 16u << 20;
-constexpr std::size_t kReplaceWorkFactor = 4;
+    while (from < text.size() && lower(text[from]) != first)
+        ++from;
+    return from;
+}
 
 // Reads the text left to right into the output. Whenever the output ends with
 // the pattern, that occurrence is the leftmost one of the whole current text
 // (all occurrences have the same length, so the leftmost ends first), so it is
 // cut off and the replacement is read next, ahead of the rest of the input:
 // exactly what restarting the search from the first character would find.
-template <typename Matcher>
-std::string replaceAll(std::string_view text, std::size_t patternLength, std::string_view replacement,
-                       Matcher matcher)
+// The output before the cut never holds an occurrence, which is why a search
+// may resume right there.
+std::string replaceWithAutomaton(std::string_view text, const std::string &pattern, std::string_view replacement)
 {
-    std::string out;
-    out.reserve(text.size());
-    matcher.reserve(text.size());
+    const Automaton automaton(pattern);
+    const std::size_t m = pattern.size();
+    const auto first = static_cast<unsigned char>(pattern[0]);
+    const bool mayGrow = replacement.size() > m;
+    const std::size_t budget = kReplaceWorkSlack + kReplaceWorkFactor * (text.size() + 1) * (replacement.size() + 1);
+    std::size_t work = 0;
+
+    Output out(text.size());
     // Replacements still being read, innermost last: the offset reached in each.
     std::vector<std::size_t> pending;
     std::size_t input = 0;
-    const std::size_t budget = kReplaceWorkSlack + kReplaceWorkFactor * (text.size() + 1) * (replacement.size() + 1);
-    for (std::size_t work = 0;; ++work) {
-        if (work == budget)
-            return std::string(text);
+    unsigned state = 0;
+    for (;;) {
         char c;
         if (!pending.empty()) {
             c = replacement[pending.back()++];
             if (pending.back() == replacement.size())
                 pending.pop_back();
-        } else if (input < text.size()) {
+            out.reserveMore(1);
+        } else {
+            if (state == 0) {
+                // Bytes that cannot start an occurrence go over in one piece.
+                const std::size_t start = nextStart(text, input, first);
+                out.append(text.data() + input, start - input);
+                input = start;
+            }
+            if (input == text.size())
+                break;
             c = text[input++];
+            if (mayGrow)
+                out.reserveMore(1);
+        }
+        out.put(c);
+        state = automaton.step(state, c);
+        if (automaton.accepts(state)) {
+            work += m + replacement.size();
+            if (work > budget)
+                return std::string(text);
+            out.drop(m);
+            state = automaton.stateAfter(out.data(), out.length());
+            if (!replacement.empty())
+                pending.push_back(0);
+        }
+    }
+    return out.take();
+}
+
+// Same reading as above for long patterns, comparing the output's tail.
+std::string replaceWithTailCompare(std::string_view text, const std::string &pattern, std::string_view replacement)
+{
+    const std::size_t m = pattern.size();
+    const std::size_t budget = kReplaceWorkSlack + kReplaceWorkFactor * (text.size() + 1) * (replacement.size() + 1);
+    std::size_t work = 0;
+    std::string out;
+    out.reserve(text.size());
+    std::vector<std::size_t> pending;
+    std::size_t input = 0;
+    auto endsWithPattern = [&] {
+        if (out.size() < m || lower(out.back()) != static_cast<unsigned char>(pattern.back()))
+            return false;
+        const char *tail = out.data() + out.size() - m;
+        for (std::size_t i = 0; i < m; ++i) {
+            if (lower(tail[i]) != static_cast<unsigned char>(pattern[i]))
+                return false;
+        }
+        return true;
+    };
+    for (;;) {
+        if (!pending.empty()) {
+            out.push_back(replacement[pending.back()++]);
+            if (pending.back() == replacement.size())
+                pending.pop_back();
+        } else if (input < text.size()) {
+            out.push_back(text[input++]);
         } else {
             break;
         }
-        out.push_back(c);
-        if (matcher.push(lower(c))) {
-            out.resize(out.size() - patternLength);
-            matcher.drop(patternLength);
+        if (endsWithPattern()) {
+            work += m + replacement.size();
+            if (work > budget)
+                return std::string(text);
+            out.resize(out.size() - m);
             if (!replacement.empty())
                 pending.push_back(0);
         }
@@ -199,8 +279,8 @@ std::string ReplaceAllIgnoreCase(std::string text, std::string_view pattern, std
         return text;
 
     if (folded.size() <= kMaxAutomatonPattern)
-        return replaceAll(text, folded.size(), replacement, AutomatonMatcher(folded));
-    return replaceAll(text, folded.size(), replacement, TailMatcher(folded));
+        return replaceWithAutomaton(text, folded, replacement);
+    return replaceWithTailCompare(text, folded, replacement);
 }
 
 std::string StripNumberPunctuation(std::string text)
