@@ -67,6 +67,7 @@ TForm1::TForm1(QWidget *parent)
                    | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
                    | Qt::WindowCloseButtonHint);
     m_ui->BitBtn4->hide();
+    m_ui->Label1->adjustSize();   // sized to its text; the panel's two labels keep their size
     m_ui->StatusBar1->setSizeGripEnabled(false);
 
     setupResultsTable();

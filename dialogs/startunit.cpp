@@ -5,6 +5,7 @@
 #include "platform/message_pump.h"
 #include "platform/registry.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
 
@@ -34,6 +35,9 @@ TStartForm::TStartForm(QWidget *parent)
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
+    // Labels size themselves to their text, whatever the font measures.
+    for (QLabel *label : {m_ui->Label2, m_ui->Label3, m_ui->LabeledEdit1Label, m_ui->HomepageEditLabel})
+        label->adjustSize();
     if (auto *edit = m_ui->SkipSpinEdit->findChild<QLineEdit *>())
         edit->setMaxLength(kSkipDigits);
 

@@ -163,8 +163,22 @@ void DestroyApplicationWindow()
 
 void SetApplicationTitle(const QString &title)
 {
-    if (QWidget *window = ApplicationWindow())
-        window->setWindowTitle(title);
+    QWidget *window = ApplicationWindow();
+    if (!window)
+        return;
+    window->setWindowTitle(title);
+    // Qt shows the application name in place of an empty title; the window's
+    // text must really be empty while the guard looks, so write it ourselves.
+    xcb_connection_t *connection = x11Connection();
+    if (title.isEmpty() && connection) {
+        const auto id = static_cast<xcb_window_t>(window->winId());
+        const xcb_atom_t netWmName = internAtom(connection, "_NET_WM_NAME");
+        const xcb_atom_t utf8String = internAtom(connection, "UTF8_STRING");
+        if (netWmName != XCB_ATOM_NONE && utf8String != XCB_ATOM_NONE)
+            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, netWmName, utf8String, 8, 0, "");
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, "");
+        xcb_flush(connection);
+    }
 }
 
 QString ApplicationTitle()

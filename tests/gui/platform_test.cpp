@@ -1,0 +1,145 @@
+#include "gui_test_main.h"
+#include "platform/escape_key.h"
+#include "platform/instance_guard.h"
+#include "platform/message_pump.h"
+
+#include <QKeyEvent>
+#include <QTimer>
+
+#include <stdexcept>
+
+namespace {
+
+// Records what the guard asked and what the application title was meanwhile.
+class FakeLookup final : public kelvora::WindowLookup {
+public:
+    QString ClassName(WId window) override
+    {
+        askedWindow = window;
+        titleDuringLookup = kelvora::ApplicationTitle();
+        if (failOnClass)
+            throw std::runtime_error("no class");
+        return QStringLiteral("KelvoraClass");
+    }
+    WId FindWindow(const QString &className, const QString &title) override
+    {
+        askedClass = className;
+        askedTitle = title;
+        return answer;
+    }
+
+    bool failOnClass = false;
+    WId answer = 0;
+    WId askedWindow = 0;
+    QString titleDuringLookup = QStringLiteral("unset");
+    QString askedClass;
+    QString askedTitle;
+};
+
+} // namespace
+
+class PlatformTest final : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup();
+    void guardLooksForClassAndTitleWithItsOwnTitleBlank();
+    void guardFailureMeansNoRunningCopy();
+    void offscreenFindsNoOtherCopy();
+    void escapeFollowsPressReleaseAndDeactivation();
+    void escapeProbeCanBeReplaced();
+    void pumpRunsWaitingEventsAndReturns();
+};
+
+void PlatformTest::cleanup()
+{
+    kelvora::SetWindowLookup(nullptr);
+    kelvora::SetEscapeKeyProbe({});
+}
+
+void PlatformTest::guardLooksForClassAndTitleWithItsOwnTitleBlank()
+{
+    kelvora::SetApplicationTitle(QStringLiteral("Kelvora"));
+    FakeLookup lookup;
+    lookup.answer = 4242;
+    kelvora::SetWindowLookup(&lookup);
+
+    QCOMPARE(kelvora::FindRunningInstance(), WId(4242));
+    QCOMPARE(lookup.askedWindow, kelvora::ApplicationWindow()->winId());
+    QCOMPARE(lookup.titleDuringLookup, QString());
+    QCOMPARE(lookup.askedClass, QStringLiteral("KelvoraClass"));
+    QCOMPARE(lookup.askedTitle, QStringLiteral("Kelvora"));
+    QCOMPARE(kelvora::ApplicationTitle(), QStringLiteral("Kelvora"));
+    QVERIFY(!kelvora::ApplicationWindow()->isVisible());
+}
+
+void PlatformTest::guardFailureMeansNoRunningCopy()
+{
+    kelvora::SetApplicationTitle(QStringLiteral("Kelvora"));
+    FakeLookup lookup;
+    lookup.answer = 7;
+    lookup.failOnClass = true;
+    kelvora::SetWindowLookup(&lookup);
+    QCOMPARE(kelvora::FindRunningInstance(), WId(0));
+    QCOMPARE(kelvora::ApplicationTitle(), QStringLiteral("Kelvora"));
+}
+
+void PlatformTest::offscreenFindsNoOtherCopy()
+{
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QSKIP("only meaningful without a window system");
+    kelvora::SetApplicationTitle(QStringLiteral("Kelvora"));
+    QWidget other;
+    other.setWindowTitle(QStringLiteral("Kelvora"));
+    other.show();
+    QCOMPARE(kelvora::FindRunningInstance(), WId(0));
+}
+
+void PlatformTest::escapeFollowsPressReleaseAndDeactivation()
+{
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QSKIP("the event tracking is what counts offscreen");
+    kelvora::InstallEscapeKeyTracking();
+    kelvora::InstallEscapeKeyTracking();   // a second call must not double the tracking
+    QWidget window;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    QVERIFY(!kelvora::EscapeKeyDown());
+    QTest::keyPress(&window, Qt::Key_Escape);
+    QVERIFY(kelvora::EscapeKeyDown());
+    QKeyEvent repeat(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(&window, &repeat);
+    QVERIFY(kelvora::EscapeKeyDown());
+    QTest::keyRelease(&window, Qt::Key_Escape);
+    QVERIFY(!kelvora::EscapeKeyDown());
+
+    // A key held while the program loses the focus is forgotten.
+    QTest::keyPress(&window, Qt::Key_Escape);
+    QApplicationStateChangeEvent inactive(Qt::ApplicationInactive);
+    QApplication::sendEvent(qApp, &inactive);
+    QVERIFY(!kelvora::EscapeKeyDown());
+    QTest::keyPress(&window, Qt::Key_A);
+    QVERIFY(!kelvora::EscapeKeyDown());
+}
+
+void PlatformTest::escapeProbeCanBeReplaced()
+{
+    bool held = true;
+    kelvora::SetEscapeKeyProbe([&held] { return held; });
+    QVERIFY(kelvora::EscapeKeyDown());
+    held = false;
+    QVERIFY(!kelvora::EscapeKeyDown());
+}
+
+void PlatformTest::pumpRunsWaitingEventsAndReturns()
+{
+    int runs = 0;
+    QTimer::singleShot(0, [&runs] { ++runs; });
+    QMetaObject::invokeMethod(qApp, [&runs] { ++runs; }, Qt::QueuedConnection);
+    kelvora::ProcessMessages();
+    QCOMPARE(runs, 2);
+}
+
+KELVORA_GUI_TEST_MAIN(PlatformTest)
+#include "platform_test.moc"
