@@ -88,6 +88,11 @@ private:
     void fixWindowSize(bool fixed);                 // unit1.cpp
 
     QSize m_designSize;                             // the window's size when not maximised
+    // Closes the window when its close box was pressed during a run that has
+    // now ended (the outermost Start has returned).
+    void closeIfPending();                          // unit1_search.cpp
+    // A save that failed is told to the user, naming the file and the reason.
+    void reportSaveFailure(const QString &path, const std::string &reason);   // unit1_files.cpp
 
     Ui::TForm1 *m_ui;
     // Bumped whenever the rows are replaced (a new harvest, an opened file), so

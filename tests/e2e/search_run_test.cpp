@@ -1,0 +1,368 @@
+// The search run end to end: the real main window and search dialog against a
+// loopback fake of the engine, the traffic service and the result sites.
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/results_table.h"
+#include "app/unit1.h"
+#include "platform/escape_key.h"
+#include "tests/e2e/e2e_harness.h"
+#include "tests/e2e/fake_web.h"
+#include "ui_unit1.h"
+#include "web/outbound.h"
+
+using kelvora::ResultRow;
+using namespace kelvora::e2e;
+
+namespace {
+
+constexpr const char *kWebHostingQuery = "GET /search?p=%22web+hosting%22&ei=UTF-8&n=20&b=1 HTTP/1.1";
+constexpr const char *kRequestTail =
+    "\r\nAccept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n";
+
+// A loopback port with nothing listening on it.
+std::uint16_t closedPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool waitCursorShown()
+{
+    const QCursor *cursor = QApplication::overrideCursor();
+    return cursor != nullptr && cursor->shape() == Qt::WaitCursor;
+}
+
+} // namespace
+
+class SearchRunTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void keywordRunFillsEveryRowInPageOrder();
+    void eachRowSendsItsThreeRequests();
+    void rowShowsWhileItGrowsUnderTheWaitCursor();
+    void stopDuringTheFourthRowLeavesFourRows();
+    void escapeEndsTheRunAfterTheCurrentRow();
+    void emptyKeywordIsStillSent();
+    void domainSearchKeepsTheKeywordAsSaveName();
+    void pageWithoutEntriesEmptiesTheTable();
+    void unreachableEngineEndsWithAnEmptyTable();
+    void popularityTextDecidesWhetherTheRunGoesOn_data();
+    void popularityTextDecidesWhetherTheRunGoesOn();
+    void dialogNotConfirmedLeavesEverythingUntouched_data();
+    void dialogNotConfirmedLeavesEverythingUntouched();
+
+private:
+    std::vector<std::string> newLines() const;
+    std::vector<std::string> newHeads() const;
+    void runSmallSearch();
+
+    std::unique_ptr<FakeWeb> m_fake;
+    std::size_t m_baseline = 0;
+};
+
+void SearchRunTest::initTestCase()
+{
+    m_fake = std::make_unique<FakeWeb>();
+    m_fake->routeEverything();
+    m_fake->setResults("%22two+sites%22", {"www.site01.test", "www.site02.test"});
+}
+
+void SearchRunTest::init()
+{
+    m_baseline = m_fake->requestLines().size();
+}
+
+void SearchRunTest::cleanup()
+{
+    DisarmAll();
+    m_fake->setRequestHook({});
+    kelvora::SetEscapeKeyProbe({});
+    m_fake->routeEverything();
+}
+
+std::vector<std::string> SearchRunTest::newLines() const
+{
+    const std::vector<std::string> lines = m_fake->requestLines();
+    return {lines.begin() + static_cast<std::ptrdiff_t>(m_baseline), lines.end()};
+}
+
+std::vector<std::string> SearchRunTest::newHeads() const
+{
+    const std::vector<std::string> heads = m_fake->requestHeads();
+    return {heads.begin() + static_cast<std::ptrdiff_t>(m_baseline), heads.end()};
+}
+
+void SearchRunTest::runSmallSearch()
+{
+    Start(Keyword(QStringLiteral("two sites")));
+    QCOMPARE(Rows().size(), std::size_t{2});
+    m_baseline = m_fake->requestLines().size();
+}
+
+void SearchRunTest::keywordRunFillsEveryRowInPageOrder()
+{
+    Start(Keyword(QStringLiteral("web hosting")));
+
+    const std::vector<ResultRow> rows = Rows();
+    const std::vector<std::string> hosts = FakeWeb::defaultHosts();
+    QCOMPARE(rows.size(), hosts.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const QString mismatch = RowMismatch(rows[i], hosts[i], static_cast<int>(i) + 1);
+        QVERIFY2(mismatch.isEmpty(), qPrintable(QStringLiteral("row %1: %2").arg(i).arg(mismatch)));
+    }
+    const Ui::TForm1 *ui = Form1->ui();
+    QCOMPARE(ui->ResultsLabel->text(), QStringLiteral("Results for websites related to \"web hosting\""));
+    QVERIFY(ui->DateLabel->text().startsWith(QStringLiteral("Date/Time: ")));
+    QVERIFY(ui->DateLabel->text().size() > 14);
+    QCOMPARE(StatusText(), QStringLiteral("Done!"));
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    QVERIFY(!Form1->SearchRunning());
+}
+
+void SearchRunTest::eachRowSendsItsThreeRequests()
+{
+    Start(Keyword(QStringLiteral("web hosting")));
+
+    const std::vector<std::string> lines = newLines();
+    const std::vector<std::string> heads = newHeads();
+    const std::vector<std::string> hosts = FakeWeb::defaultHosts();
+    QCOMPARE(lines.size(), 1 + 3 * hosts.size());
+    QCOMPARE(heads.front(), std::string(kWebHostingQuery) + "\r\nHost: search.fake" + kRequestTail);
+    for (std::size_t i = 0; i < hosts.size(); ++i) {
+        const std::string &host = hosts[i];
+        const std::string bare = host.substr(4);
+        QCOMPARE(heads[1 + 3 * i], "GET /search?p=link%3Ahttp%3A%2F%2F" + host
+                                       + " HTTP/1.1\r\nHost: search.fake" + kRequestTail);
+        QCOMPARE(heads[2 + 3 * i], "GET /data/details/?url=www." + bare
+                                       + " HTTP/1.1\r\nHost: traffic.fake" + kRequestTail);
+        QCOMPARE(heads[3 + 3 * i], "GET / HTTP/1.1\r\nHost: " + host + kRequestTail);
+    }
+}
+
+void SearchRunTest::rowShowsWhileItGrowsUnderTheWaitCursor()
+{
+    // Seen from the first pump after the second row's backlink fetch.
+    std::vector<ResultRow> seen;
+    bool waitCursor = false;
+    QString status;
+    m_fake->setRequestHook([&](const std::string &head) {
+        if (head.find("link%3Ahttp%3A%2F%2Fwww.site02.test") == std::string::npos)
+            return;
+        PostToGui([&] {
+            seen = Rows();
+            waitCursor = waitCursorShown();
+            status = StatusText();
+        });
+    });
+    Start(Keyword(QStringLiteral("web hosting")));
+
+    QCOMPARE(seen.size(), std::size_t{2});
+    QVERIFY(RowMismatch(seen[0], "www.site01.test", 1).isEmpty());
+    QCOMPARE(seen[1].caption, QStringLiteral("www.site02.test"));
+    QCOMPARE(seen[1].cells.value(0), QStringLiteral("2"));
+    for (int cell = 1; cell < kelvora::kResultCells; ++cell)
+        QVERIFY2(seen[1].cells.value(cell).isEmpty(), qPrintable(QString::number(cell)));
+    QVERIFY(waitCursor);
+    QCOMPARE(status, QStringLiteral("www.site02.test"));
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+void SearchRunTest::stopDuringTheFourthRowLeavesFourRows()
+{
+    m_fake->setRequestHook([](const std::string &head) {
+        if (head.find("link%3Ahttp%3A%2F%2Fwww.site04.test") != std::string::npos)
+            PostToGui([] { Form1->ui()->StopBtn->click(); });
+    });
+    Start(Keyword(QStringLiteral("web hosting")));
+
+    const std::vector<ResultRow> rows = Rows();
+    QCOMPARE(rows.size(), std::size_t{4});
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        QVERIFY(RowMismatch(rows[i], FakeWeb::defaultHosts()[i], static_cast<int>(i) + 1).isEmpty());
+    QCOMPARE(newLines().size(), std::size_t{1 + 3 * 4});
+    QCOMPARE(StatusText(), QStringLiteral("Done!"));
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+void SearchRunTest::escapeEndsTheRunAfterTheCurrentRow()
+{
+    kelvora::SetEscapeKeyProbe([] { return kelvora::RowCount(Form1->ui()->ListView1) >= 2; });
+    Start(Keyword(QStringLiteral("web hosting")));
+
+    const std::vector<ResultRow> rows = Rows();
+    QCOMPARE(rows.size(), std::size_t{2});
+    QVERIFY(RowMismatch(rows[1], "www.site02.test", 2).isEmpty());
+    QCOMPARE(newLines().size(), std::size_t{1 + 3 * 2});
+}
+
+void SearchRunTest::emptyKeywordIsStillSent()
+{
+    m_fake->setResults("%22%22", {"www.site07.test"});
+    Start(Keyword(QString()));
+
+    QCOMPARE(newLines().front(), std::string("GET /search?p=%22%22&ei=UTF-8&n=20&b=1 HTTP/1.1"));
+    QCOMPARE(Form1->ui()->ResultsLabel->text(), QStringLiteral("Results for websites related to \"\""));
+    const std::vector<ResultRow> rows = Rows();
+    QCOMPARE(rows.size(), std::size_t{1});
+    QVERIFY(RowMismatch(rows[0], "www.site07.test", 1).isEmpty());
+}
+
+void SearchRunTest::domainSearchKeepsTheKeywordAsSaveName()
+{
+    m_fake->setResults("link%3Ahttp%3A%2F%2Fmy%20site%2Fx%3Ay", {"www.linker.test"});
+    SearchInput input;
+    input.mode = SearchInput::Mode::Domain;
+    input.keyword = QStringLiteral("web hosting");
+    input.target = QStringLiteral("my site/x:y");
+    Start(input);
+
+    QCOMPARE(newLines().front(), std::string("GET /search?p=link%3Ahttp%3A%2F%2Fmy%20site%2Fx%3Ay HTTP/1.1"));
+    QCOMPARE(Form1->ui()->ResultsLabel->text(), QStringLiteral("Results for websites related to my site/x:y"));
+    const std::vector<ResultRow> rows = Rows();
+    QCOMPARE(rows.size(), std::size_t{1});
+    QVERIFY(RowMismatch(rows[0], "www.linker.test", 1).isEmpty());
+    const QStringList proposed = Form1->ResultsSaveDialog->selectedFiles();
+    QVERIFY(!proposed.isEmpty());
+    QCOMPARE(QFileInfo(proposed.first()).completeBaseName(), QStringLiteral("web hosting"));
+}
+
+void SearchRunTest::pageWithoutEntriesEmptiesTheTable()
+{
+    runSmallSearch();
+    // The fake's page has a navigation list before "of about": it must not count.
+    m_fake->setResults("%22nothing%22", {});
+    Start(Keyword(QStringLiteral("nothing")));
+
+    QCOMPARE(Rows().size(), std::size_t{0});
+    QCOMPARE(newLines().size(), std::size_t{1});
+    QCOMPARE(StatusText(), QStringLiteral("Done!"));
+}
+
+void SearchRunTest::unreachableEngineEndsWithAnEmptyTable()
+{
+    runSmallSearch();
+    const std::string resolve = "*=127.0.0.1:" + std::to_string(closedPort());
+    ::setenv("KELVORA_RESOLVE", resolve.c_str(), 1);
+    Start(Keyword(QStringLiteral("web hosting")));
+
+    QCOMPARE(Rows().size(), std::size_t{0});
+    QCOMPARE(newLines().size(), std::size_t{0});
+    QCOMPARE(StatusText(), QStringLiteral("Done!"));
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+void SearchRunTest::popularityTextDecidesWhetherTheRunGoesOn_data()
+{
+    QTest::addColumn<QString>("total");
+    QTest::addColumn<QString>("cell");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("letter") << "12x4" << "12x4" << 3;
+    QTest::newRow("beyond int32") << "2,147,483,648" << "2147483648" << 3;
+    QTest::newRow("no total") << "" << "0" << 20;
+    QTest::newRow("largest int32") << "2,147,483,647" << "2147483647" << 20;
+    QTest::newRow("negative") << "-12" << "-12" << 20;
+}
+
+void SearchRunTest::popularityTextDecidesWhetherTheRunGoesOn()
+{
+    QFETCH(QString, total);
+    QFETCH(QString, cell);
+    QFETCH(int, rows);
+    m_fake->setPopularityText("site03.test", total.toStdString());
+    Start(Keyword(QStringLiteral("web hosting")));
+    m_fake->clearPopularityText("site03.test");
+
+    const std::vector<ResultRow> found = Rows();
+    QCOMPARE(found.size(), static_cast<std::size_t>(rows));
+    QCOMPARE(newLines().size(), static_cast<std::size_t>(1 + 3 * rows));
+    const ResultRow &third = found.at(2);
+    const kelvora::e2e::SiteFigures figures = FakeWeb::figuresFor("www.site03.test");
+    QCOMPARE(third.cells.value(1), cell);
+    // The rest of the row is still built in its place.
+    QCOMPARE(third.cells.value(2), QString::fromStdString(figures.trafficRank));
+    QCOMPARE(third.cells.value(3), QString::fromStdString(figures.onlineSince));
+    QCOMPARE(third.cells.value(5), QString::fromStdString(figures.competitor));
+    const QString agreement = rows == 3 ? QString()
+                                        : QString::fromStdString(kelvora::EstimateAgreement(
+                                              cell.toInt(), figures.outbound, 4));
+    QCOMPARE(third.cells.value(4), agreement);
+    QCOMPARE(StatusText(), QStringLiteral("Done!"));
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+void SearchRunTest::dialogNotConfirmedLeavesEverythingUntouched_data()
+{
+    QTest::addColumn<int>("end");
+    QTest::newRow("cancel") << static_cast<int>(SearchInput::End::Cancel);
+    QTest::newRow("close box") << static_cast<int>(SearchInput::End::CloseBox);
+}
+
+void SearchRunTest::dialogNotConfirmedLeavesEverythingUntouched()
+{
+    QFETCH(int, end);
+    runSmallSearch();
+    const std::vector<ResultRow> before = Rows();
+    Ui::TForm1 *ui = Form1->ui();
+    const QString results = ui->ResultsLabel->text();
+    const QString date = ui->DateLabel->text();
+    ui->StatusBar1->showMessage(QStringLiteral("before"));
+
+    SearchInput input = Keyword(QStringLiteral("web hosting"));
+    input.end = static_cast<SearchInput::End>(end);
+    Start(input);
+
+    const std::vector<ResultRow> after = Rows();
+    QCOMPARE(after.size(), before.size());
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        QCOMPARE(after[i].caption, before[i].caption);
+        QCOMPARE(after[i].cells, before[i].cells);
+    }
+    QCOMPARE(ui->ResultsLabel->text(), results);
+    QCOMPARE(ui->DateLabel->text(), date);
+    QCOMPARE(StatusText(), QStringLiteral("before"));
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    QCOMPARE(newLines().size(), std::size_t{0});
+    QVERIFY(StopRequested);
+}
+
+int main(int argc, char **argv)
+{
+    PrepareEnvironment();
+    QApplication app(argc, argv);
+    const Program program;
+    SearchRunTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "search_run_test.moc"
