@@ -35,17 +35,16 @@ std::string_view Trim(std::string_view text)
     return text;
 }
 
-// One left-to-right pass, so "&amp;lt;" becomes "&lt;" and not "<".
-std::string DecodeEntities(std::string_view text)
+// Appends text to out with the entities decoded in one left-to-right pass, so
+// "&amp;lt;" becomes "&lt;" and not "<".
+void AppendDecoded(std::string_view text, std::string &out)
 {
-    std::string decoded;
-    decoded.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         bool replaced = false;
         if (text[i] == '&') {
             for (const auto &[name, character] : entities) {
                 if (text.substr(i, name.size()) == name) {
-                    decoded += character;
+                    out += character;
                     i += name.size();
                     replaced = true;
                     break;
@@ -53,9 +52,8 @@ std::string DecodeEntities(std::string_view text)
             }
         }
         if (!replaced)
-            decoded += text[i++];
+            out += text[i++];
     }
-    return decoded;
 }
 
 // Appends the block's non-blank lines to out, each after a CR LF. Tags and
@@ -64,11 +62,13 @@ std::string DecodeEntities(std::string_view text)
 void AppendBlockLines(std::string_view block, std::string &out)
 {
     const auto endLine = [&out](std::string_view raw) {
-        const std::string line = DecodeEntities(Trim(raw));
+        // No entity decodes to nothing, so a line is blank exactly when its
+        // trimmed source is empty.
+        const std::string_view line = Trim(raw);
         if (line.empty())
             return;
         out += lineBreak;
-        out += line;
+        AppendDecoded(line, out);
     };
 
     std::size_t lineStart = 0;
