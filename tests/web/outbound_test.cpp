@@ -60,10 +60,12 @@ TEST(CountOutboundAnchors, CountsAnchorTagsThatNameAnotherSite)
         EXPECT_EQ(CountOutboundAnchors(c.page), c.expected) << c.name;
 }
 
+// Copying the rest of the page for every anchor would move about 25 GB here
+// and run far past the test time-out; the in-place scan takes milliseconds.
 TEST(CountOutboundAnchors, StaysLinearOnManyAnchors)
 {
     std::string page;
-    constexpr int anchors = 200000;
+    constexpr int anchors = 40000;
     for (int i = 0; i < anchors; ++i)
         page += "<a href='http://x.test/'>x</a> ";
     EXPECT_EQ(CountOutboundAnchors(page), anchors);
