@@ -22,6 +22,7 @@ using testsupport::LoopbackServer;
 using testsupport::Reset;
 using testsupport::Send;
 using testsupport::SendRepeated;
+using testsupport::Sleep;
 
 const std::string kRequestTail = "Accept: text/html, */*\r\n"
                                  "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n"
@@ -199,8 +200,9 @@ TEST(HttpGet, BrokenConnections)
         {{Send("HTTP/1.1 200 OK\r\nContent-Le"), Reset()}, ""},
         {{Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n"), Close()}, ""},
         {{Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd"), Close()}, "abcd"},
-        {{Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd"), Reset()}, "abcd"},
-        {{Send("HTTP/1.1 200 OK\r\n\r\nuntil the"), Reset()}, "until the"},
+        // The pause lets the bytes arrive before the reset, which may discard them.
+        {{Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd"), Sleep(300ms), Reset()}, "abcd"},
+        {{Send("HTTP/1.1 200 OK\r\n\r\nuntil the"), Sleep(300ms), Reset()}, "until the"},
         {{Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nwxyz\r\n9\r\nab"), Close()}, "wxyzab"},
         {{Close()}, ""},
     };
