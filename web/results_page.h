@@ -8,7 +8,8 @@ namespace kelvora {
 // page) and returns its display address in host, lower-cased and without
 // "http://"/"https://": the text of the entry's "<em ...>" element after its
 // first ">", kept only when it has at least 3 characters and a "."; otherwise
-// host is empty. page then starts at the next "<li>", or is the rest after the
+// host is empty. The check comes before the scheme is removed, so
+// "http://." gives ".". page then starts at the next "<li>", or is the rest after the
 // cut entry's "<li>" when there is none. An empty page stays empty.
 void NextResultHost(std::string &page, std::string &host);
 
