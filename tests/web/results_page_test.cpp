@@ -31,6 +31,7 @@ TEST(NextResultHost, CutsOneEntryAndReadsItsAddress)
         {"scheme removed in any case", "<li><em>HTTP://www.<b>A</b>.test</em>", "www.<b>a</b>.test",
          "<em>HTTP://www.<b>A</b>.test</em>"},
         {"too short", "<li><em>a.</em><li>x", "", "<li>x"},
+        {"length checked before the scheme goes", "<li><em>http://.</em>", ".", "<em>http://.</em>"},
         {"no full stop", "<li><em>localhost</em>", "", "<em>localhost</em>"},
         {"no </em>", "<li><em>a.test<li>x", "", "<li>x"},
         {"</em> of the next entry", "<li><em>a.test<li><em>b.test</em>", "a.test<li><em>b.test",
