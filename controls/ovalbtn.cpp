@@ -141,6 +141,11 @@ void TOvalButton::SetGlyph(const QImage &glyph)
     update();
 }
 
+void TOvalButton::SetGlyph(const QPixmap &glyph)
+{
+    SetGlyph(glyph.toImage());
+}
+
 void TOvalButton::SetLayout(kelvora::TButtonLayout layout)
 {
     if (layout == m_layout)

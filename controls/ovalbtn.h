@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPixmap>
 #include <QPoint>
 #include <QRect>
 #include <QString>
@@ -64,6 +65,7 @@ public:
     QImage Glyph() const { return m_glyph; }
     // Takes a copy; the bottom-left pixel becomes the transparent colour.
     void SetGlyph(const QImage &glyph);
+    void SetGlyph(const QPixmap &glyph);
     int GroupIndex() const { return m_groupIndex; }
     void SetGroupIndex(int groupIndex) { m_groupIndex = groupIndex; }
     kelvora::TButtonLayout Layout() const { return m_layout; }

@@ -113,13 +113,9 @@ TEST(Colors, OutOfRangeComponentsRaiseWithTheirName)
 
 TEST(Colors, RoundHalfEven)
 {
-    EXPECT_EQ(RoundHalfEven(0.5), 0.0);
-    EXPECT_EQ(RoundHalfEven(1.5), 2.0);
-    EXPECT_EQ(RoundHalfEven(2.5), 2.0);
-    EXPECT_EQ(RoundHalfEven(2.5000001), 3.0);
-    EXPECT_EQ(RoundHalfEven(114.9), 115.0);
-    EXPECT_EQ(RoundHalfEven(-0.5), -0.0);
-    EXPECT_EQ(RoundHalfEven(-1.5), -2.0);
+    const double cases[][2] = {{0.5, 0}, {1.5, 2}, {2.5, 2}, {2.5000001, 3}, {114.9, 115}, {-1.5, -2}};
+    for (const auto &c : cases)
+        EXPECT_EQ(RoundHalfEven(c[0]), c[1]) << c[0];
 }
 
 } // namespace
