@@ -1,1 +1,154 @@
-// placeholder: filled by its unit's work
+#include "app/results_file.h"
+
+#include "platform/profile.h"
+
+#include <QFile>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace kelvora {
+namespace {
+
+constexpr std::string_view kItemPrefix = "item";
+constexpr std::string_view kOptionSection = "Option";
+constexpr std::string_view kWebsiteKey = "website";
+constexpr std::string_view kCheckKey = "check";
+constexpr std::string_view kResultKey = "Result";
+constexpr std::string_view kDateKey = "Date";
+// Cell i of a row is stored under key i.
+constexpr std::array<std::string_view, kResultCells> kCellKeys = {
+    "SE-rank", "popularity", "Alexa", "Since", "Agreement", "Compete"};
+
+QString fromBytes(const std::string &bytes)
+{
+    return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+}
+
+std::string toBytes(const QString &text)
+{
+    return text.toLatin1().toStdString();
+}
+
+QString valueOr(const ProfileFile &file, std::string_view section, std::string_view key)
+{
+    const std::optional<std::string> value = file.Value(section, key);
+    return value ? fromBytes(*value) : QString();
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The integer a "check" value stands for, if it is one within 32 bits.
+std::optional<std::int64_t> parseCheckInteger(std::string_view text)
+{
+    constexpr std::int64_t kLimit = 0xFFFFFFFFLL;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        std::int64_t value = 0;
+        for (const char c : text.substr(2)) {
+            const int digit = hexDigit(c);
+            if (digit < 0)
+                return std::nullopt;
+            value = value * 16 + digit;
+            if (value > kLimit)
+                return std::nullopt;
+        }
+        return value;
+    }
+    bool negative = false;
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty())
+        return std::nullopt;
+    std::int64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+        if (value > kLimit)
+            return std::nullopt;
+    }
+    return negative ? -value : value;
+}
+
+} // namespace
+
+bool CheckValueTicks(const std::string *value)
+{
+    if (!value)
+        return true;
+    const std::optional<std::int64_t> number = parseCheckInteger(*value);
+    return !number || *number != 0;
+}
+
+static ResultsFileContent contentOf(const ProfileFile &file)
+{
+    ResultsFileContent content;
+    const std::size_t sectionCount = file.SectionNames().size();
+    for (std::size_t i = 0; i < sectionCount; ++i) {
+        const std::string section = std::string(kItemPrefix) + std::to_string(i);
+        if (!file.HasKeys(section))
+            continue;
+        ResultRow row;
+        row.caption = valueOr(file, section, kWebsiteKey);
+        for (const std::string_view key : kCellKeys)
+            row.cells.append(valueOr(file, section, key));
+        const std::optional<std::string> check = file.Value(section, kCheckKey);
+        row.ticked = CheckValueTicks(check ? &*check : nullptr);
+        content.rows.push_back(std::move(row));
+    }
+    content.result = valueOr(file, kOptionSection, kResultKey);
+    content.date = valueOr(file, kOptionSection, kDateKey);
+    return content;
+}
+
+ResultsFileContent ReadResultsFile(const QString &path)
+{
+    return contentOf(ProfileFile::Load(QFile::encodeName(path).toStdString()));
+}
+
+ResultsFileContent ParseResultsFile(std::string_view bytes)
+{
+    return contentOf(ProfileFile::Parse(bytes));
+}
+
+std::string FormatResultsFile(const ResultsFileContent &content)
+{
+    ProfileWriter writer;
+    for (std::size_t i = 0; i < content.rows.size(); ++i) {
+        const ResultRow &row = content.rows[i];
+        writer.Section(std::string(kItemPrefix) + std::to_string(i));
+        writer.Key(kWebsiteKey, toBytes(row.caption));
+        for (int cell = 0; cell < kResultCells; ++cell)
+            writer.Key(kCellKeys[std::size_t(cell)],
+                         cell < row.cells.size() ? toBytes(row.cells[cell]) : std::string());
+        writer.Key(kCheckKey, row.ticked ? "1" : "0");
+    }
+    writer.Section(kOptionSection);
+    writer.Key(kResultKey, toBytes(content.result));
+    writer.Key(kDateKey, toBytes(content.date));
+    return writer.Text();
+}
+
+std::string WriteResultsFile(const QString &path, const ResultsFileContent &content)
+{
+    return WriteWholeFile(path, FormatResultsFile(content));
+}
+
+std::string WriteWholeFile(const QString &path, std::string_view bytes)
+{
+    return SaveAtomically(QFile::encodeName(path).toStdString(), bytes);
+}
+
+} // namespace kelvora
