@@ -20,6 +20,8 @@ namespace kelvora {
 //
 // Limits (a limit reached counts as a failure; the buffer keeps what arrived):
 // connect 10 s, 15 s without a byte, 60 s for the whole call, body 64 MiB.
+// A response head beyond its bounds (64 KiB per line, 1 MiB, 10000 lines)
+// leaves the buffer as it was. The host name lookup has no limit of ours.
 //
 // KELVORA_RESOLVE="HOST=ADDR:PORT,..." (HOST may be "*") sends the connection
 // for a matching host to ADDR:PORT instead; the Host line is unchanged.
