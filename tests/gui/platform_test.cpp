@@ -3,6 +3,8 @@
 #include "platform/instance_guard.h"
 
 #include <QKeyEvent>
+#include <QProcess>
+#include <QStandardPaths>
 
 #include <stdexcept>
 
@@ -42,6 +44,8 @@ private slots:
     void cleanup();
     void guardLooksForClassAndTitleWithItsOwnTitleBlank();
     void escapeFollowsPressReleaseAndDeactivation();
+    void x11LookupFindsAnotherWindowOfTheClass();
+    void x11EscapeReadsTheKeyboardWhileActive();
 };
 
 void PlatformTest::cleanup()
@@ -98,6 +102,49 @@ void PlatformTest::escapeFollowsPressReleaseAndDeactivation()
     QVERIFY(!kelvora::EscapeKeyDown());
     QTest::keyPress(&window, Qt::Key_A);
     QVERIFY(!kelvora::EscapeKeyDown());
+}
+
+void PlatformTest::x11LookupFindsAnotherWindowOfTheClass()
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs an X server");
+    kelvora::SetApplicationTitle(QStringLiteral("Kelvora"));
+    QCOMPARE(kelvora::CurrentWindowLookup().ClassName(kelvora::ApplicationWindow()->winId()),
+             QStringLiteral("Kelvora"));
+    // Our own window is blanked while the guard looks, so it never finds itself.
+    QCOMPARE(kelvora::FindRunningInstance(), WId(0));
+
+    QWidget other;
+    other.setWindowTitle(QStringLiteral("Kelvora"));
+    QCOMPARE(kelvora::FindRunningInstance(), other.winId());
+    other.setWindowTitle(QStringLiteral("Kelvora 2"));
+    QCOMPARE(kelvora::FindRunningInstance(), WId(0));
+    QCOMPARE(kelvora::ApplicationTitle(), QStringLiteral("Kelvora"));
+}
+
+void PlatformTest::x11EscapeReadsTheKeyboardWhileActive()
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs an X server");
+    const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+    if (xdotool.isEmpty())
+        QSKIP("xdotool is not installed");
+    auto key = [&xdotool](const char *action) {
+        return QProcess::execute(xdotool, {QLatin1String(action), QStringLiteral("Escape")}) == 0;
+    };
+    QWidget window;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    QVERIFY(!kelvora::EscapeKeyDown());
+    QVERIFY(key("keydown"));
+    QTRY_VERIFY(kelvora::EscapeKeyDown());
+    // Held while the program is not the active one: not ours.
+    window.hide();
+    QTRY_VERIFY(QGuiApplication::applicationState() != Qt::ApplicationActive);
+    QVERIFY(!kelvora::EscapeKeyDown());
+    QVERIFY(key("keyup"));
 }
 
 KELVORA_GUI_TEST_MAIN(PlatformTest)
