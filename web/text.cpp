@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <new>
+#include <exception>
 #include <vector>
 
 namespace kelvora {
@@ -304,14 +304,14 @@ std::string CleanResultHost(std::string text)
         t = LowerCase(std::move(text));
         for (const char *piece : {"</i", "</b", "</", "<", ">"})
             t = ReplaceAllIgnoreCase(t, piece, "");
-    } catch (const std::bad_alloc &) {
+    } catch (const std::exception &) {
         return t;
     }
     try {
         const std::size_t slash = Pos("/", t);
         if (slash > 0)
             t = Copy(t, 1, static_cast<long long>(slash) - 1);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::exception &) {
     }
     return t;
 }
@@ -323,7 +323,7 @@ std::string StripScheme(std::string text)
         t = LowerCase(std::move(text));
         t = ReplaceAllIgnoreCase(t, "http://", "");
         t = ReplaceAllIgnoreCase(t, "https://", "");
-    } catch (const std::bad_alloc &) {
+    } catch (const std::exception &) {
     }
     return t;
 }
@@ -334,7 +334,7 @@ std::string BareHost(std::string text)
     try {
         t = ReplaceAllIgnoreCase(t, "www.", "");
         t = ReplaceAllIgnoreCase(t, "http://", "");
-    } catch (const std::bad_alloc &) {
+    } catch (const std::exception &) {
     }
     return t;
 }
