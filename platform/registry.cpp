@@ -108,22 +108,24 @@ std::optional<std::int32_t> parseInteger(std::string_view digits)
     return static_cast<std::int32_t>(bits);
 }
 
-std::optional<RegistryValue> parseValue(std::string_view text)
+bool parseValue(std::string_view text, RegistryValue &value)
 {
     if (text.starts_with(kStringTag)) {
         text.remove_prefix(kStringTag.size());
-        std::optional<std::string> value = takeQuoted(text);
-        if (!value || !text.empty())
-            return std::nullopt;
-        return RegistryValue(std::move(*value));
+        std::optional<std::string> string = takeQuoted(text);
+        if (!string || !text.empty())
+            return false;
+        value = std::move(*string);
+        return true;
     }
     if (text.starts_with(kIntegerTag)) {
-        const std::optional<std::int32_t> value = parseInteger(text.substr(kIntegerTag.size()));
-        if (!value)
-            return std::nullopt;
-        return RegistryValue(*value);
+        const std::optional<std::int32_t> number = parseInteger(text.substr(kIntegerTag.size()));
+        if (!number)
+            return false;
+        value = *number;
+        return true;
     }
-    return std::nullopt;
+    return false;
 }
 
 std::string configurationRoot()
@@ -208,10 +210,10 @@ std::optional<RegistryValues> ParseRegistryText(std::string_view text)
         std::optional<std::string> name = takeQuoted(line);
         if (!name || line.empty() || line.front() != '=')
             return std::nullopt;
-        std::optional<RegistryValue> value = parseValue(line.substr(1));
-        if (!value)
+        RegistryValue value;
+        if (!parseValue(line.substr(1), value))
             return std::nullopt;
-        values.try_emplace(std::move(*name), std::move(*value));
+        values.try_emplace(std::move(*name), std::move(value));
     }
     return values;
 }

@@ -177,7 +177,7 @@ TEST(RegistryKey, MalformedOrOversizedFileOpensAsAnEmptyKey)
         std::string("\"keyterm\"=sz:\"bad \\q escape\"\n"),
         std::string("\"keyterm\"=sz:\"ok\" trailing\n"),
         std::string("keyterm=web\n"),
-        std::string("\"keyterm\"=sz:\"\x01\"\n", 19),
+        std::string("\"keyterm\"=sz:\"\x01\"\n"),
         std::string(kMaxRegistryFileSize + 1, ';'),
     };
     for (const std::string &bytes : cases) {
