@@ -108,9 +108,30 @@ DirectoryServer::DirectoryServer(const Store &store)
         }
         return httplib::Server::HandlerResponse::Handled;
     });
-    // Errors the library answers itself (malformed requests, oversized
-    // headers) get a short page too.
-    server.set_error_handler([](const httplib::Request &, httplib::Response &response) {
+    // The library refuses a target with a second "?", yet the program sends
+    // keywords and addresses unencoded, so "what?" reaches us that way. Such
+    // a request line is answered here from its raw target; its headers were
+    // never read, so the connection is closed after the answer.
+    server.set_error_handler([served](const httplib::Request &request, httplib::Response &response) {
+        const std::string &target = request.target;
+        const std::size_t question = target.find('?');
+        if (response.status == 400 && (request.method == "GET" || request.method == "HEAD") &&
+            !target.empty() && target.front() == '/' && question != std::string::npos &&
+            target.find('?', question + 1) != std::string::npos) {
+            try {
+                Reply reply = Respond(*served, std::string_view(target).substr(0, question),
+                                      std::string_view(target).substr(question + 1), "");
+                response.status = reply.status;
+                response.set_header("Connection", "close");
+                response.set_content(std::move(reply.body), "text/html; charset=utf-8");
+                return;
+            } catch (const std::exception &error) {
+                std::cerr << "kelvora-directory: " << target << ": " << error.what() << '\n';
+                response.status = 500;
+            }
+        }
+        // Errors the library answers itself (malformed requests, oversized
+        // headers) get a short page too.
         if (response.body.empty())
             response.set_content(RenderErrorPage(response.status, ReasonOf(response.status)),
                                  "text/html; charset=utf-8");

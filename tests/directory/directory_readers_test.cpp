@@ -161,6 +161,11 @@ TEST_F(ReadersTest, KeywordPagingAndPhrasesThroughTheProgramsUrls)
               (std::vector<std::string>{"www.webhost-one.test"}));
     EXPECT_TRUE(Harvest(Fetch(KeywordSearchUrl("hosting server", 20, 0))).empty());
     EXPECT_TRUE(Harvest(Fetch(KeywordSearchUrl("", 20, 0))).empty());
+
+    // The program encodes nothing but blanks, so a "?" reaches the service
+    // inside the query string.
+    EXPECT_EQ(Harvest(Fetch(KeywordSearchUrl("garden?", 20, 0))).size(), 4u);
+    EXPECT_EQ(Harvest(Fetch(DomainSearchUrl("www.toolshed.test/?page=1"))).size(), 2u);
 }
 
 TEST_F(ReadersTest, ContactDataAndTitleReachTheProgramIntact)

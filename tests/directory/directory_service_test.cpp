@@ -262,6 +262,12 @@ TEST_F(ServerTest, AnswersTheProgramsRequestBytes)
                 "Connection: close\r\n\r\n");
     EXPECT_EQ(StatusLine(reply), "HTTP/1.1 200 OK");
     EXPECT_NE(reply.find("Traffic rank for www.seedbank.test: <b>3</b><br>"), std::string::npos);
+
+    // A second "?" in the target, as an unencoded keyword gives.
+    const std::string question = Exchange(
+        Port(), "GET /search?p=%22garden?%22&ei=UTF-8&n=20&b=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(StatusLine(question), "HTTP/1.1 200 OK");
+    EXPECT_NE(question.find("of about <strong>4</strong>"), std::string::npos);
 }
 
 TEST_F(ServerTest, BadRequestsAreAnsweredAndTheServerCarriesOn)
