@@ -83,46 +83,6 @@ private:
     int &m_depth;
 };
 
-// The row a harvest is filling, held across pumps. A command running inside a
-// pump may replace every row (a second search, an opened file); the harvest
-// then finds its generation outdated and must not touch the item, which is
-// gone. The membership test only compares pointers, so it is safe even then.
-class RowHandle final {
-public:
-    RowHandle(QTreeWidget *table, QTreeWidgetItem *item, const std::uint64_t &current,
-              std::uint64_t generation)
-        : m_table(table), m_item(item), m_current(current), m_generation(generation)
-    {
-    }
-
-    bool alive() const
-    {
-        return m_current == m_generation && m_table->indexOfTopLevelItem(m_item) >= 0;
-    }
-
-    bool setCell(int cell, const std::string &text) const
-    {
-        if (!alive())
-            return false;
-        kelvora::SetCell(m_item, cell, fromBytes(text));
-        return true;
-    }
-
-    bool clearTick() const
-    {
-        if (!alive())
-            return false;
-        kelvora::SetTicked(m_item, false);
-        return true;
-    }
-
-private:
-    QTreeWidget *m_table;
-    QTreeWidgetItem *m_item;
-    const std::uint64_t &m_current;
-    std::uint64_t m_generation;
-};
-
 // Whole decimal text, with an optional sign, to a 32-bit integer; any other
 // character or a value out of range fails.
 bool toInt32(const std::string &text, std::int32_t &value)
@@ -149,6 +109,66 @@ bool toInt32(const std::string &text, std::int32_t &value)
     value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
     return true;
 }
+
+// Marks the row a harvest is filling, so the harvest can find it again.
+constexpr int kHarvestRowRole = Qt::UserRole + 64;
+
+// The row a harvest is filling, held across pumps. A command running inside a
+// pump may replace every row (a second search, an opened file) or reorder them
+// (a sort); the harvest then finds its generation outdated, or looks the row
+// up by its mark. It never keeps an item pointer across a pump, so a removed
+// row can never be written.
+class RowHandle final {
+public:
+    RowHandle(QTreeWidget *table, QTreeWidgetItem *item, const std::uint64_t &current,
+              std::uint64_t generation)
+        : m_table(table), m_current(current), m_generation(generation), m_mark(++s_lastMark)
+    {
+        item->setData(0, kHarvestRowRole, QVariant::fromValue(m_mark));
+    }
+
+    bool alive() const { return item() != nullptr; }
+
+    bool setCell(int cell, const std::string &text) const
+    {
+        QTreeWidgetItem *row = item();
+        if (row == nullptr)
+            return false;
+        kelvora::SetCell(row, cell, fromBytes(text));
+        return true;
+    }
+
+    bool clearTick() const
+    {
+        QTreeWidgetItem *row = item();
+        if (row == nullptr)
+            return false;
+        kelvora::SetTicked(row, false);
+        return true;
+    }
+
+private:
+    // The marked row, searched from the end where it usually stands; null
+    // when the rows were replaced or the row is gone.
+    QTreeWidgetItem *item() const
+    {
+        if (m_current != m_generation)
+            return nullptr;
+        for (int i = m_table->topLevelItemCount() - 1; i >= 0; --i) {
+            QTreeWidgetItem *candidate = m_table->topLevelItem(i);
+            if (candidate->data(0, kHarvestRowRole).value<qulonglong>() == m_mark)
+                return candidate;
+        }
+        return nullptr;
+    }
+
+    static inline qulonglong s_lastMark = 0;
+
+    QTreeWidget *m_table;
+    const std::uint64_t &m_current;
+    std::uint64_t m_generation;
+    qulonglong m_mark;
+};
 
 enum class RowEnd { Completed, Failed, Abandoned };
 

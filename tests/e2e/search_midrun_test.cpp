@@ -181,14 +181,29 @@ void SearchMidRunTest::openedFileMidRunKeepsItsRows()
 
 void SearchMidRunTest::sortMidRunKeepsFillingTheSameRow()
 {
-    // Sorting moves the row being filled; the run must follow the row, not
-    // its place.
-    duringThirdRow([] { Form1->ListView1ColumnClick(3); });
+    // Sorted by popularity once the third row has its figure, that row moves
+    // to the top; the run must follow the row, not its place.
+    int thirdRowAfterSort = -1;
+    m_fake->setRequestHook([&thirdRowAfterSort](const std::string &head) {
+        if (head.rfind("GET /data/details/?url=www.site03.test ", 0) != 0)
+            return;
+        PostToGui([&thirdRowAfterSort] {
+            Form1->ListView1ColumnClick(2);
+            const std::vector<ResultRow> rows = Rows();
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+                if (rows[i].caption == QStringLiteral("www.site03.test"))
+                    thirdRowAfterSort = static_cast<int>(i);
+            }
+        });
+    });
     Start(Keyword(QStringLiteral("web hosting")));
+    SortColumn = 0;
 
+    QCOMPARE(thirdRowAfterSort, 0);
     const std::vector<ResultRow> rows = Rows();
     const std::vector<std::string> hosts = FakeWeb::defaultHosts();
     QCOMPARE(rows.size(), hosts.size());
+    QCOMPARE(rows[0].caption, QStringLiteral("www.site03.test"));
     for (const ResultRow &row : rows) {
         const std::string host = row.caption.toStdString();
         const int rank = row.cells.value(0).toInt();
@@ -199,7 +214,6 @@ void SearchMidRunTest::sortMidRunKeepsFillingTheSameRow()
     }
     // Rows added after the sort are appended in their own order.
     QCOMPARE(rows.back().caption, QStringLiteral("www.site20.test"));
-    SortColumn = 0;
 }
 
 void SearchMidRunTest::closingMidRunEndsTheRunThenTheWindow_data()
