@@ -94,11 +94,6 @@ void ResolveAllTo(std::uint16_t port)
     ::setenv("KELVORA_RESOLVE", value.c_str(), 1);
 }
 
-QString Latin1(const std::string &bytes)
-{
-    return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
-}
-
 void PrepareEnvironment()
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

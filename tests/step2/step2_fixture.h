@@ -57,9 +57,6 @@ Watch ChooseFile(const QString &path);
 // Sends the connections of every host to the loopback port.
 void ResolveAllTo(std::uint16_t port);
 
-// Texts of the library are Latin-1 bytes.
-QString Latin1(const std::string &bytes);
-
 // Sets the offscreen platform unless the caller chose one.
 void PrepareEnvironment();
 
