@@ -214,8 +214,7 @@ void SortRows(QTreeWidget *table, int column)
     // Take the items out without deleting them, then put them back in order;
     // the items keep their tick boxes, the selection is restored afterwards.
     const QSignalBlocker blocker(table);
-    while (table->topLevelItemCount() > 0)
-        table->takeTopLevelItem(table->topLevelItemCount() - 1);
+    table->invisibleRootItem()->takeChildren();
     QList<QTreeWidgetItem *> ordered;
     ordered.reserve(count);
     for (Entry &entry : entries)
