@@ -16,12 +16,15 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTreeWidget>
 
 #include <array>
 #include <exception>
+#include <functional>
+#include <utility>
 
 namespace {
 
@@ -55,6 +58,30 @@ void guarded(Step step)
     } catch (...) {
     }
 }
+
+// A double click anywhere on the list, rows or blank area, opens the selected
+// row's details; Qt's own signal would fire on rows only.
+class DoubleClickFilter final : public QObject {
+public:
+    DoubleClickFilter(QObject *parent, std::function<void()> action)
+        : QObject(parent)
+        , m_action(std::move(action))
+    {
+    }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::MouseButtonDblClick
+            && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+            // Queued, so the list has finished with the click before a dialog opens.
+            QMetaObject::invokeMethod(this, m_action, Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_action;
+};
 
 } // namespace
 
@@ -161,7 +188,8 @@ void TForm1::connectCommands()
     connect(ui->BitBtn4, &QPushButton::clicked, this, &TForm1::BitBtn4Click);
 
     connect(ui->ListView1->header(), &QHeaderView::sectionClicked, this, &TForm1::ListView1ColumnClick);
-    connect(ui->ListView1, &QTreeWidget::itemDoubleClicked, this, &TForm1::Getwebsiteinformation2Click);
+    ui->ListView1->viewport()->installEventFilter(
+        new DoubleClickFilter(ui->ListView1, [this] { Getwebsiteinformation2Click(); }));
     connect(ui->ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint &position) {
         PopupMenu1->popup(m_ui->ListView1->viewport()->mapToGlobal(position));
     });

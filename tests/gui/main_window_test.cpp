@@ -66,6 +66,7 @@ private slots:
     void tickCommandsKeepOrderAndSelection();
     void headerClickSortsAndRemembersTheColumn();
     void columnsKeepTheirMinimumWidths();
+    void doubleClickOnBlankAreaOpensTheSelectedRow();
     void stopExitAndAboutStopFirst();
     void maximisingStretchesAndMovesAnchoredControls();
 
@@ -231,6 +232,20 @@ void MainWindowTest::columnsKeepTheirMinimumWidths()
     }
     header->resizeSection(5, 300);
     QCOMPARE(header->sectionSize(5), 300);
+}
+
+void MainWindowTest::doubleClickOnBlankAreaOpensTheSelectedRow()
+{
+    // A loopback address: the dialog's title fetch is refused at once.
+    fillRows({"127.0.0.1"});
+    ui()->ListView1->setCurrentItem(ui()->ListView1->topLevelItem(0));
+    Form1->show();
+    QVERIFY(QTest::qWaitForWindowExposed(Form1));
+    QWidget *modal = nullptr;
+    closeModalWhenShown(&modal);
+    QWidget *viewport = ui()->ListView1->viewport();
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(20, viewport->height() - 10));
+    QTRY_COMPARE(modal, static_cast<QWidget *>(DataForm));
 }
 
 void MainWindowTest::stopExitAndAboutStopFirst()
