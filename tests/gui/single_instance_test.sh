@@ -43,12 +43,13 @@ before=$(visible)
 
 "$program" >"$work/second.log" 2>&1 &
 second_pid=$!
-# Watch for up to 2 s: the second copy must end, and no new window may appear.
-i=0
-while kill -0 "$second_pid" 2>/dev/null && [ $i -lt 20 ]; do
+# Watch for up to 2 s of wall time: the second copy must end, and no new
+# window may appear meanwhile.
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+deadline=$(( $(now_ms) + 2000 ))
+while kill -0 "$second_pid" 2>/dev/null && [ "$(now_ms)" -lt "$deadline" ]; do
   if [ "$(visible)" != "$before" ]; then echo "second copy mapped a window"; exit 1; fi
-  sleep 0.1
-  i=$((i + 1))
+  sleep 0.05
 done
 if kill -0 "$second_pid" 2>/dev/null; then
   kill "$second_pid"
