@@ -172,11 +172,12 @@ WriteSummary WriteDataSet(const std::string &path, std::vector<SiteInput> sites,
 
     const std::string temporary = path + ".tmp";
     std::remove(temporary.c_str());
-    {
+    try {
         Connection db(temporary, OpenMode::Create);
-        // The file is renamed into place only when complete, so a crash
-        // leaves at worst a stray temporary file; no journal is needed.
-        db.Execute("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;");
+        // The file is renamed into place only when complete, and synced at
+        // its single commit, so a crash leaves at worst a stray temporary
+        // file; no journal is needed.
+        db.Execute("PRAGMA journal_mode = OFF");
         db.Execute(kSchemaSql);
         db.Execute("BEGIN");
         Statement meta(db, "INSERT INTO meta(key, value) VALUES (?1, ?2)");
@@ -216,6 +217,9 @@ WriteSummary WriteDataSet(const std::string &path, std::vector<SiteInput> sites,
         db.Execute("INSERT INTO sites_fts(sites_fts) VALUES ('rebuild')");
         db.Execute("COMMIT");
         db.Execute("PRAGMA optimize");
+    } catch (...) {
+        std::remove(temporary.c_str());
+        throw;
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
         std::remove(temporary.c_str());
@@ -237,8 +241,15 @@ struct RankUpdate::State {
 RankUpdate::RankUpdate(const std::string &path)
     : m_state(std::make_unique<State>(path))
 {
-    Statement format(m_state->db, "SELECT value FROM meta WHERE key = 'format'");
-    if (!format.Step() || format.Text(0) != kDataFormat)
+    bool ours = false;
+    try {
+        Statement format(m_state->db, "SELECT value FROM meta WHERE key = 'format'");
+        ours = format.Step() && format.Text(0) == kDataFormat;
+    } catch (const SqliteError &error) {
+        if (std::string_view(error.what()).find("no such table") == std::string_view::npos)
+            throw;
+    }
+    if (!ours)
         throw SqliteError("not a directory data set");
     Statement keys(m_state->db, "SELECT key FROM sites");
     while (keys.Step())

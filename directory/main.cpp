@@ -191,7 +191,12 @@ int ImportDebian(const std::vector<std::string> &arguments)
     std::istringstream in(std::move(catalogue));
     DebianSummary debian;
     std::vector<SiteInput> sites = ReadDebianSites(in, debian);
-    const WriteSummary summary = WriteDataSet(out, std::move(sites), "debian");
+    WriteSummary summary;
+    try {
+        summary = WriteDataSet(out, std::move(sites), "debian");
+    } catch (const std::exception &error) {
+        return Failure("cannot write " + out + ": " + error.what());
+    }
     std::cout << kProgram << ": " << debian.packages << " packages, " << debian.withHomepage
               << " with a homepage: wrote " << summary.sites << " sites and " << summary.links
               << " links to " << out << '\n';
@@ -211,7 +216,12 @@ int ImportCsv(const std::vector<std::string> &arguments)
     } catch (const std::runtime_error &error) {
         return Failure(arguments[0] + ": " + error.what());
     }
-    const WriteSummary summary = WriteDataSet(arguments[1], std::move(sites), "csv");
+    WriteSummary summary;
+    try {
+        summary = WriteDataSet(arguments[1], std::move(sites), "csv");
+    } catch (const std::exception &error) {
+        return Failure("cannot write " + arguments[1] + ": " + error.what());
+    }
     std::cout << kProgram << ": wrote " << summary.sites << " sites and " << summary.links
               << " links to " << arguments[1] << " (" << summary.skipped << " records skipped)\n";
     return 0;

@@ -117,12 +117,22 @@ private:
 Store::Store(std::string path)
     : m_path(std::move(path))
 {
-    // The first session proves the file is a data set of ours; its
-    // statements fail to prepare on any other database.
+    // Checked on a bare connection first: a session's statements would fail
+    // on another database with a less telling message.
+    {
+        const Connection connection(m_path, OpenMode::ReadOnly);
+        bool ours = false;
+        try {
+            Statement format(connection, "SELECT value FROM meta WHERE key = 'format'");
+            ours = format.Step() && format.Text(0) == kDataFormat;
+        } catch (const SqliteError &error) {
+            if (std::string_view(error.what()).find("no such table") == std::string_view::npos)
+                throw;
+        }
+        if (!ours)
+            throw SqliteError("not a directory data set");
+    }
     Lease lease(*this);
-    Statement format(lease->connection, "SELECT value FROM meta WHERE key = 'format'");
-    if (!format.Step() || format.Text(0) != kDataFormat)
-        throw SqliteError("not a directory data set");
 }
 
 Store::~Store() = default;

@@ -15,8 +15,11 @@
 #include <fstream>
 #include <thread>
 
+#include "directory/sqlite.h"
 #include "tests/directory/fixture_db.h"
 
+using kelvora::directory::Connection;
+using kelvora::directory::OpenMode;
 using kelvora::directory::testing::FixtureDatabase;
 using kelvora::directory::testing::TemporaryFolder;
 using kelvora::directory::testing::WriteTemporaryFile;
@@ -84,6 +87,8 @@ TEST(CommandLine, ErrorsGiveOneLineAndAFailingExit)
 {
     const std::string garbage = WriteTemporaryFile("corrupt.db", std::string(4096, 'x'));
     const std::string brokenCsv = WriteTemporaryFile("broken.csv", "host,rank\na.test,x\n");
+    const std::string plainDatabase = TemporaryFolder() + "/plain.db";
+    Connection(plainDatabase, OpenMode::Create).Execute("CREATE TABLE t(x)");
     BusyPort busy;
     const struct {
         std::string arguments;
@@ -106,6 +111,10 @@ TEST(CommandLine, ErrorsGiveOneLineAndAFailingExit)
         {"import-tranco '" + brokenCsv + "' /nonexistent.db", 1, "kelvora-directory: no data set at"},
         {"import-tranco '" + brokenCsv + "' '" + garbage + "'", 1, "kelvora-directory: cannot use data set " + garbage + ": file is not a database"},
         {"import-nothing", 2, "kelvora-directory: unknown command 'import-nothing'"},
+        {"--data '" + plainDatabase + "'", 1, "kelvora-directory: cannot use data set " +
+                                                  plainDatabase + ": not a directory data set"},
+        {std::string("import-csv '") + KELVORA_DIRECTORY_FIXTURE + "' /nonexistent/dir/x.db", 1,
+         "kelvora-directory: cannot write /nonexistent/dir/x.db: unable to open database file"},
     };
     for (const auto &c : cases) {
         const Outcome outcome = RunProgram(c.arguments);
