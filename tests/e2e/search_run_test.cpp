@@ -74,6 +74,7 @@ private slots:
     void stopDuringTheFourthRowLeavesFourRows();
     void escapeEndsTheRunAfterTheCurrentRow();
     void emptyKeywordIsStillSent();
+    void sameHostTwiceIsLookedUpTwice();
     void domainSearchKeepsTheKeywordAsSaveName();
     void pageWithoutEntriesEmptiesTheTable();
     void unreachableEngineEndsWithAnEmptyTable();
@@ -236,6 +237,18 @@ void SearchRunTest::emptyKeywordIsStillSent()
     const std::vector<ResultRow> rows = Rows();
     QCOMPARE(rows.size(), std::size_t{1});
     QVERIFY(RowMismatch(rows[0], "www.site07.test", 1).isEmpty());
+}
+
+void SearchRunTest::sameHostTwiceIsLookedUpTwice()
+{
+    m_fake->setResults("%22twice%22", {"www.site05.test", "www.site05.test"});
+    Start(Keyword(QStringLiteral("twice")));
+
+    const std::vector<ResultRow> rows = Rows();
+    QCOMPARE(rows.size(), std::size_t{2});
+    QVERIFY(RowMismatch(rows[0], "www.site05.test", 1).isEmpty());
+    QVERIFY(RowMismatch(rows[1], "www.site05.test", 2).isEmpty());
+    QCOMPARE(newLines().size(), std::size_t{1 + 3 * 2});
 }
 
 void SearchRunTest::domainSearchKeepsTheKeywordAsSaveName()
