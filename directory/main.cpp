@@ -4,6 +4,8 @@
 
 #include <csignal>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -30,6 +32,7 @@ constexpr const char *kDefaultAddress = "127.0.0.1";
 constexpr int kDefaultPort = 8355;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr auto kStopRetry = std::chrono::milliseconds(20);
 
 constexpr const char *kUsage =
     "Usage: kelvora-directory [--listen ADDR:PORT] [--data FILE]\n"
@@ -91,19 +94,24 @@ bool ParseListen(const std::string &text, std::string &address, int &port)
     return port <= 65535;
 }
 
-// Ends the server on SIGINT or SIGTERM: the signals are blocked in every
-// thread and taken by this one, so the stop runs as ordinary code.
-void StopOnSignal(DirectoryServer &server)
+// Serves until SIGINT or SIGTERM. The signals are blocked in every thread
+// and taken by one thread of ours, so the stop runs as ordinary code; it is
+// repeated because a signal may come before the server has started.
+void ServeUntilSignalled(DirectoryServer &server, const sigset_t &signals)
 {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    std::thread([&server, signals] {
+    std::atomic<bool> finished{false};
+    std::thread stopper([&server, &signals, &finished] {
         int received = 0;
         sigwait(&signals, &received);
-        server.Stop();
-    }).detach();
+        while (!finished) {
+            server.Stop();
+            std::this_thread::sleep_for(kStopRetry);
+        }
+    });
+    server.Serve();
+    finished = true;
+    pthread_kill(stopper.native_handle(), SIGTERM);   // wakes it when no signal came
+    stopper.join();
 }
 
 int Serve(const std::vector<std::string> &arguments)
@@ -147,10 +155,9 @@ int Serve(const std::vector<std::string> &arguments)
     std::string error;
     if (!server.Bind(address, port, error))
         return Failure(error);
-    StopOnSignal(server);
     std::cout << kProgram << ": serving " << store->SiteCount() << " sites from " << data
               << " on http://" << address << ':' << server.Port() << '/' << std::endl;
-    server.Serve();
+    ServeUntilSignalled(server, signals);
     return 0;
 }
 
