@@ -1,11 +1,12 @@
 #include "platform/registry.h"
 
+#include "tests/platform/temporary_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace kelvora {
@@ -13,33 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "kelvora-registry-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TemporaryFolder()
-    {
-        std::error_code error;
-        fs::remove_all(m_path, error);
-    }
-    const fs::path &path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-std::string readFile(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using testing::readFile;
+using testing::TemporaryFolder;
 
 void writeFile(const fs::path &path, const std::string &bytes)
 {
@@ -249,19 +225,6 @@ TEST(RegistryKey, DefaultRootFollowsXdgConfigHome)
         ::unsetenv("XDG_CONFIG_HOME");
     ASSERT_TRUE(opened);
     EXPECT_EQ(file, (root.path() / kSetupFile).string());
-}
-
-TEST(RegistryText, FormatThenParseGivesTheSameValues)
-{
-    RegistryValues values;
-    values.emplace("keyterm", allBytes());
-    values.emplace("", std::string());
-    values.emplace("skip", std::int32_t{-1});
-    const std::optional<RegistryValues> parsed = ParseRegistryText(FormatRegistryText(values));
-    ASSERT_TRUE(parsed.has_value());
-    EXPECT_EQ(*parsed, values);
-    EXPECT_EQ(FormatRegistryText({{"skip", std::int32_t{99}}}),
-              "; Kelvora settings\n\"skip\"=dword:00000063\n");
 }
 
 } // namespace
