@@ -144,6 +144,19 @@ int SelectedIndex(const QTreeWidget *table)
     return table->indexOfTopLevelItem(selected.first());
 }
 
+std::optional<ResultRow> SelectedSite(const QTreeWidget *table)
+{
+    if (RowCount(table) == 0)
+        return std::nullopt;
+    const int index = SelectedIndex(table);
+    if (index < 0)
+        return std::nullopt;
+    ResultRow row = RowAt(table, index);
+    if (row.caption.isEmpty())
+        return std::nullopt;
+    return row;
+}
+
 void SetTicked(QTreeWidgetItem *item, bool ticked)
 {
     if (item)

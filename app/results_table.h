@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -31,6 +33,10 @@ void SetCell(QTreeWidgetItem *item, int cell, const QString &text);
 void ClearRows(QTreeWidget *table);
 // Index of the selected row, -1 when none.
 int SelectedIndex(const QTreeWidget *table);
+// The selected row when it has a caption: what the commands that act on "the
+// selected website" need. Empty when the table has no rows, none is selected
+// or the caption is empty.
+std::optional<ResultRow> SelectedSite(const QTreeWidget *table);
 void SetTicked(QTreeWidgetItem *item, bool ticked);
 bool IsTicked(const QTreeWidgetItem *item);
 

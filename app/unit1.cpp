@@ -327,31 +327,18 @@ void TForm1::Visittheselectedwebsite1Click()
 {
     guarded([this] { showPage1(); });
     guarded([this] {
-        const QTreeWidget *table = m_ui->ListView1;
-        if (kelvora::RowCount(table) == 0)
-            return;
-        const int index = kelvora::SelectedIndex(table);
-        if (index < 0)
-            return;
-        const QString caption = kelvora::RowAt(table, index).caption;
-        if (caption.isEmpty())
-            return;
-        kelvora::ShellOpen(QLatin1String(kHttpPrefix) + caption);
+        if (const auto site = kelvora::SelectedSite(m_ui->ListView1))
+            kelvora::ShellOpen(QLatin1String(kHttpPrefix) + site->caption);
     });
 }
 
 void TForm1::Visitwebsite1Click()
 {
     guarded([this] {
-        const QTreeWidget *table = m_ui->ListView1;
-        if (kelvora::RowCount(table) == 0)
+        const auto site = kelvora::SelectedSite(m_ui->ListView1);
+        if (!site)
             return;
-        const int index = kelvora::SelectedIndex(table);
-        if (index < 0)
-            return;
-        const QString caption = kelvora::RowAt(table, index).caption;
-        if (caption.isEmpty())
-            return;
+        const QString &caption = site->caption;
         // Only "http://" counts as a scheme here; lower-casing folds ASCII only.
         QString folded = caption;
         for (QChar &c : folded) {

@@ -55,18 +55,12 @@ std::string paneText(const QPlainTextEdit *pane)
 void TForm1::Getwebsiteinformation2Click()
 {
     try {
-        const QTreeWidget *table = m_ui->ListView1;
-        if (kelvora::RowCount(table) == 0)
-            return;
-        const int index = kelvora::SelectedIndex(table);
-        if (index < 0)
-            return;
-        const kelvora::ResultRow row = kelvora::RowAt(table, index);
-        if (row.caption.isEmpty() || !DataForm)
+        const auto row = kelvora::SelectedSite(m_ui->ListView1);
+        if (!row || !DataForm)
             return;
 
-        DataForm->SetFields(row.caption, row.cells.value(kOnlineSinceCell),
-                            row.cells.value(kCompetitorCell));
+        DataForm->SetFields(row->caption, row->cells.value(kOnlineSinceCell),
+                            row->cells.value(kCompetitorCell));
         DataForm->RefreshBitBtnClick();
         DataForm->exec();
     } catch (const std::exception &) {
