@@ -4,6 +4,7 @@
 #include "app/addresses.h"
 #include "app/anchors.h"
 #include "app/globals.h"
+#include "app/results_delegate.h"
 #include "app/results_table.h"
 #include "dialogs/infounit.h"
 #include "platform/message_pump.h"
@@ -123,6 +124,7 @@ TForm1::~TForm1()
 void TForm1::setupResultsTable()
 {
     QTreeWidget *table = m_ui->ListView1;
+    table->setItemDelegate(new kelvora::ResultsDelegate(table));
     QHeaderView *header = table->header();
     header->setSectionsMovable(false);
     header->setSectionsClickable(true);

@@ -1,0 +1,109 @@
+#include "app/globals.h"
+#include "app/results_delegate.h"
+#include "app/results_table.h"
+#include "app/unit1.h"
+#include "gui_test_main.h"
+#include "ui_unit1.h"
+
+#include <QHeaderView>
+#include <QImage>
+#include <QStyledItemDelegate>
+#include <QTreeWidget>
+
+#include <memory>
+
+using kelvora::ResultRow;
+using kelvora::ResultsDelegate;
+
+namespace {
+
+const QString kLongHost = QStringLiteral("www.a-very-long-partner-host-name-that-cannot-fit.example.com");
+
+// The table as the standard delegate paints it and as ours does; any pixel
+// apart is a visible change.
+void compareWithStandardPainting(QTreeWidget *table, const char *step)
+{
+    QAbstractItemDelegate *ours = table->itemDelegate();
+    QStyledItemDelegate standard;
+    table->setItemDelegate(&standard);
+    const QImage expected = table->viewport()->grab().toImage();
+    table->setItemDelegate(ours);
+    const QImage actual = table->viewport()->grab().toImage();
+    if (actual != expected) {
+        expected.save(QStringLiteral("/tmp/results_delegate_expected.png"));
+        actual.save(QStringLiteral("/tmp/results_delegate_actual.png"));
+    }
+    QVERIFY2(actual == expected, step);
+}
+
+} // namespace
+
+class ResultsDelegateTest final : public QObject {
+    Q_OBJECT
+private slots:
+    void paintsTheTableAsTheStandardDelegateDoes();
+    void elidesOnlyWhatDoesNotFit();
+};
+
+void ResultsDelegateTest::paintsTheTableAsTheStandardDelegateDoes()
+{
+    auto form = std::make_unique<TForm1>();
+    Form1 = form.get();
+    QTreeWidget *table = form->ui()->ListView1;
+    QVERIFY(qobject_cast<ResultsDelegate *>(table->itemDelegate()));
+    form->show();
+    form->activateWindow();
+    table->setFocus();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+
+    kelvora::AddRow(table, ResultRow{QStringLiteral("http://www.example.com"), true,
+                                     {QStringLiteral("1"), QStringLiteral("12"), QStringLiteral("3456"),
+                                      QStringLiteral("1999"), QStringLiteral("95%"), QStringLiteral("Yes")}});
+    kelvora::AddRow(table, ResultRow{kLongHost, false, {QStringLiteral("2"), QStringLiteral("Unknown")}});
+    QTreeWidgetItem *growing = kelvora::AddRow(table, ResultRow{QStringLiteral("http://b.example"), false, {}});
+    table->setCurrentItem(table->topLevelItem(1));
+    compareWithStandardPainting(table, "rows with ticks, selection, focus and a long caption");
+
+    // A cell that changes must not keep its old text.
+    kelvora::SetCell(growing, 0, QStringLiteral("3"));
+    kelvora::SetCell(growing, 4, kLongHost);
+    compareWithStandardPainting(table, "after filling cells of the last row");
+    kelvora::SetCell(growing, 4, QStringLiteral("No"));
+    compareWithStandardPainting(table, "after a cell changes back to a short text");
+
+    // A narrower column elides anew; a wider one shows the whole text again.
+    table->header()->resizeSection(0, 60);
+    compareWithStandardPainting(table, "after narrowing the first column");
+    table->header()->resizeSection(4, 1);
+    compareWithStandardPainting(table, "after squeezing a column to its minimum");
+    table->header()->resizeSection(0, 400);
+    compareWithStandardPainting(table, "after widening the first column");
+
+    table->clearSelection();
+    table->clearFocus();
+    compareWithStandardPainting(table, "without selection or focus");
+    Form1 = nullptr;
+}
+
+void ResultsDelegateTest::elidesOnlyWhatDoesNotFit()
+{
+    const ResultsDelegate delegate;
+    const QFont font;
+    const QFontMetrics metrics(font);
+    const int fullWidth = metrics.horizontalAdvance(kLongHost);
+
+    QCOMPARE(delegate.displayedText(kLongHost, font, Qt::ElideRight, fullWidth + 10), kLongHost);
+    const QString narrow = delegate.displayedText(kLongHost, font, Qt::ElideRight, 80);
+    QCOMPARE(narrow, metrics.elidedText(kLongHost, Qt::ElideRight, 80));
+    QVERIFY(narrow.size() < kLongHost.size());
+    QVERIFY(metrics.horizontalAdvance(narrow) <= 80);
+    // The same text at another width, or in another font, is measured again.
+    QCOMPARE(delegate.displayedText(kLongHost, font, Qt::ElideRight, fullWidth + 10), kLongHost);
+    QFont large = font;
+    large.setPointSize(font.pointSize() * 3);
+    QCOMPARE(delegate.displayedText(QStringLiteral("http://b.example"), large, Qt::ElideRight, 80),
+             QFontMetrics(large).elidedText(QStringLiteral("http://b.example"), Qt::ElideRight, 80));
+}
+
+KELVORA_GUI_TEST_MAIN(ResultsDelegateTest)
+#include "results_delegate_test.moc"
