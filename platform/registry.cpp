@@ -305,26 +305,29 @@ bool RegistryKey::ValueExists(const std::string &name) const
     return m_open && m_values.find(name) != m_values.end();
 }
 
+// A typed read: a missing value or one stored with another type is an error,
+// as a registry read of the wrong type would be.
+template <typename T>
+static T readTyped(bool open, const RegistryValues &values, const std::string &name,
+                   const char *typeName)
+{
+    const auto found = values.find(name);
+    if (!open || found == values.end())
+        throw RegistryError("Value \"" + name + "\" does not exist");
+    const auto *value = std::get_if<T>(&found->second);
+    if (!value)
+        throw RegistryError("Value \"" + name + "\" is not " + typeName);
+    return *value;
+}
+
 std::string RegistryKey::ReadString(const std::string &name) const
 {
-    const auto found = m_values.find(name);
-    if (!m_open || found == m_values.end())
-        throw RegistryError("Value \"" + name + "\" does not exist");
-    const auto *text = std::get_if<std::string>(&found->second);
-    if (!text)
-        throw RegistryError("Value \"" + name + "\" is not a string");
-    return *text;
+    return readTyped<std::string>(m_open, m_values, name, "a string");
 }
 
 std::int32_t RegistryKey::ReadInteger(const std::string &name) const
 {
-    const auto found = m_values.find(name);
-    if (!m_open || found == m_values.end())
-        throw RegistryError("Value \"" + name + "\" does not exist");
-    const auto *number = std::get_if<std::int32_t>(&found->second);
-    if (!number)
-        throw RegistryError("Value \"" + name + "\" is not an integer");
-    return *number;
+    return readTyped<std::int32_t>(m_open, m_values, name, "an integer");
 }
 
 void RegistryKey::WriteString(const std::string &name, const std::string &value)
