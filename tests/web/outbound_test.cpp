@@ -1,6 +1,6 @@
 #include "web/outbound.h"
 
-#include "tests/support/loopback_server.h"
+#include "tests/support/fake_service.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +14,9 @@ using kelvora::CountOutboundLinks;
 using kelvora::EstimateAgreement;
 using kelvora::PageHooks;
 using kelvora::testsupport::LoopbackServer;
+using kelvora::testsupport::OkResponse;
 
 namespace {
-
-std::string Respond(const std::string &body)
-{
-    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
 
 int Agreement(std::int32_t popularity, std::int32_t outbound, std::int32_t rank)
 {
@@ -74,7 +70,7 @@ TEST(CountOutboundAnchors, StaysLinearOnManyAnchors)
 TEST(CountOutboundLinks, FetchesTheHostAsPassedAndPumpsOnce)
 {
     LoopbackServer server(LoopbackServer::Handler([](const std::string &) {
-        return Respond("<a href='http://a.test/'>a</a><a href='/b'>b</a><a href='www.c.test'>c</a>");
+        return OkResponse("<a href='http://a.test/'>a</a><a href='/b'>b</a><a href='www.c.test'>c</a>");
     }));
     int pumps = 0;
     PageHooks hooks;

@@ -1,6 +1,6 @@
 #include "web/popularity.h"
 
-#include "tests/support/loopback_server.h"
+#include "tests/support/fake_service.h"
 
 #include <gtest/gtest.h>
 
@@ -13,30 +13,15 @@ using kelvora::GetLinkPopularity;
 using kelvora::PageHooks;
 using kelvora::ReadLinkPopularity;
 using kelvora::testsupport::LoopbackServer;
+using kelvora::testsupport::RequestLine;
+using kelvora::testsupport::ScopedFakeService;
 
 namespace {
 
-std::string Respond(const std::string &body)
-{
-    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-std::string RequestLine(const std::string &head)
-{
-    return head.substr(0, head.find("\r\n"));
-}
-
 // A search engine on loopback that always answers with body; the search host
 // points at it for the lifetime of the object.
-struct FakeEngine {
-    explicit FakeEngine(const std::string &body)
-        : server(LoopbackServer::Handler([body](const std::string &) { return Respond(body); }))
-    {
-        setenv("KELVORA_SEARCH_HOST", ("127.0.0.1:" + std::to_string(server.port())).c_str(), 1);
-    }
-    ~FakeEngine() { unsetenv("KELVORA_SEARCH_HOST"); }
-
-    LoopbackServer server;
+struct FakeEngine : ScopedFakeService {
+    explicit FakeEngine(const std::string &body) : ScopedFakeService("KELVORA_SEARCH_HOST", body) {}
 };
 
 struct Recorder {

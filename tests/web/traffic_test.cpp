@@ -1,6 +1,6 @@
 #include "web/traffic.h"
 
-#include "tests/support/loopback_server.h"
+#include "tests/support/fake_service.h"
 
 #include <gtest/gtest.h>
 
@@ -13,29 +13,14 @@ using kelvora::PageHooks;
 using kelvora::ParseCompetitor;
 using kelvora::ParseOnlineSince;
 using kelvora::ParseTrafficRank;
-using kelvora::testsupport::LoopbackServer;
+using kelvora::testsupport::RequestLine;
+using kelvora::testsupport::ScopedFakeService;
 
 namespace {
 
-std::string Respond(const std::string &body)
-{
-    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-std::string RequestLine(const std::string &head)
-{
-    return head.substr(0, head.find("\r\n"));
-}
-
-struct FakeTrafficService {
+struct FakeTrafficService : ScopedFakeService {
     explicit FakeTrafficService(const std::string &body)
-        : server(LoopbackServer::Handler([body](const std::string &) { return Respond(body); }))
-    {
-        setenv("KELVORA_TRAFFIC_HOST", ("127.0.0.1:" + std::to_string(server.port())).c_str(), 1);
-    }
-    ~FakeTrafficService() { unsetenv("KELVORA_TRAFFIC_HOST"); }
-
-    LoopbackServer server;
+        : ScopedFakeService("KELVORA_TRAFFIC_HOST", body) {}
 };
 
 PageHooks CountingPumps(int &pumps)

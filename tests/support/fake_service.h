@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "tests/support/loopback_server.h"
+
+namespace kelvora::testsupport {
+
+// A complete 200 response carrying body with its Content-Length.
+std::string OkResponse(const std::string &body);
+
+// The first line of a recorded request head, without its CR LF.
+std::string RequestLine(const std::string &head);
+
+// A loopback service that answers every request with body, named by the
+// environment variable hostVariable (e.g. KELVORA_SEARCH_HOST) for as long as
+// the object lives.
+class ScopedFakeService {
+public:
+    ScopedFakeService(const char *hostVariable, const std::string &body);
+    ~ScopedFakeService();
+    ScopedFakeService(const ScopedFakeService &) = delete;
+    ScopedFakeService &operator=(const ScopedFakeService &) = delete;
+
+    LoopbackServer server;
+
+private:
+    const char *m_hostVariable;
+};
+
+} // namespace kelvora::testsupport
