@@ -1,6 +1,7 @@
 #include "app/results_file.h"
 
 #include "platform/profile.h"
+#include "web/text.h"
 
 #include <QFile>
 
@@ -37,17 +38,6 @@ QString valueOr(const ProfileFile &file, std::string_view section, std::string_v
     return value ? fromBytes(*value) : QString();
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The integer a "check" value stands for, if it is one within 32 bits.
 std::optional<std::int64_t> parseCheckInteger(std::string_view text)
 {
@@ -55,7 +45,7 @@ std::optional<std::int64_t> parseCheckInteger(std::string_view text)
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         std::int64_t value = 0;
         for (const char c : text.substr(2)) {
-            const int digit = hexDigit(c);
+            const int digit = HexDigitValue(c);
             if (digit < 0)
                 return std::nullopt;
             value = value * 16 + digit;

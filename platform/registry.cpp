@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include "platform/profile.h"
+#include "web/text.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -29,17 +30,6 @@ char lowerAscii(char c)
 bool equalsIgnoreCase(std::string_view a, std::string_view b)
 {
     return !RegistryNameLess()(a, b) && !RegistryNameLess()(b, a);
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 void appendQuoted(std::string &out, std::string_view text)
@@ -80,9 +70,9 @@ std::optional<std::string> takeQuoted(std::string_view &line)
             return std::nullopt;
         if (line[i] == '"' || line[i] == '\\') {
             text += line[i];
-        } else if (line[i] == 'x' && i + 2 < line.size() && hexValue(line[i + 1]) >= 0 &&
-                   hexValue(line[i + 2]) >= 0) {
-            text += static_cast<char>(hexValue(line[i + 1]) * 16 + hexValue(line[i + 2]));
+        } else if (line[i] == 'x' && i + 2 < line.size() && HexDigitValue(line[i + 1]) >= 0 &&
+                   HexDigitValue(line[i + 2]) >= 0) {
+            text += static_cast<char>(HexDigitValue(line[i + 1]) * 16 + HexDigitValue(line[i + 2]));
             i += 2;
         } else {
             return std::nullopt;
@@ -100,7 +90,7 @@ std::optional<std::int32_t> parseInteger(std::string_view digits)
         return std::nullopt;
     std::uint32_t bits = 0;
     for (const char c : digits) {
-        const int value = hexValue(c);
+        const int value = HexDigitValue(c);
         if (value < 0)
             return std::nullopt;
         bits = bits << 4 | static_cast<std::uint32_t>(value);

@@ -295,6 +295,17 @@ bool IsDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 // The three helpers below pass copies to each step, so that the text as far
 // as it was processed survives when a step runs out of memory.
 std::string CleanResultHost(std::string text)

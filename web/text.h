@@ -41,6 +41,8 @@ std::string ReplaceAllIgnoreCase(std::string text, std::string_view pattern,
 std::string StripNumberPunctuation(std::string text);
 // True exactly for '0'..'9'.
 bool IsDigit(char c);
+// Value of a hexadecimal digit (0-9, a-f, A-F), -1 for any other byte.
+int HexDigitValue(char c);
 // A result entry's display address to a host: lower-cased, tag pieces
 // "</i", "</b", "</", "<", ">" removed in that order, cut before the first "/".
 std::string CleanResultHost(std::string text);
