@@ -1,6 +1,8 @@
 #include "app/results_delegate.h"
 
 #include <QApplication>
+#include <QImage>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -34,6 +36,22 @@ bool isPlainCell(const QStyleOptionViewItem &option)
     return true;
 }
 
+// Whether rect lies wholly outside the region this paint may change. A view
+// repaints a whole row for one changed cell; the other cells' pixels would
+// be clipped away anyway, so they need not be drawn at all.
+bool outsideRepaint(QPainter *painter, const QRect &rect)
+{
+    const QPaintEngine *engine = painter->paintEngine();
+    if (engine == nullptr)
+        return false;
+    const QRegion region = engine->systemClip();
+    const QTransform &toDevice = painter->deviceTransform();
+    if (region.isEmpty() || toDevice.type() > QTransform::TxTranslate)
+        return false;
+    return !region.intersects(
+        rect.translated(qRound(toDevice.dx()), qRound(toDevice.dy())));
+}
+
 } // namespace
 
 ResultsDelegate::ResultsDelegate(QObject *parent)
@@ -41,13 +59,21 @@ ResultsDelegate::ResultsDelegate(QObject *parent)
 {
 }
 
+void ResultsDelegate::forgetOnFontChange(const QFont &font) const
+{
+    if (font == m_font)
+        return;
+    m_lines.clear();
+    m_textRects.clear();
+    m_font = font;
+}
+
 const ResultsDelegate::Line &ResultsDelegate::lineFor(const QString &text, const QFont &font,
                                                       Qt::TextElideMode mode, int width) const
 {
-    if (!(font == m_font) || m_lines.size() >= kMaxCachedLines) {
+    forgetOnFontChange(font);
+    if (m_lines.size() >= kMaxCachedLines)
         m_lines.clear();
-        m_font = font;
-    }
     Key key{text, width, mode};
     if (const auto found = m_lines.constFind(key); found != m_lines.cend())
         return found.value();
@@ -73,6 +99,50 @@ const ResultsDelegate::Line &ResultsDelegate::lineFor(const QString &text, const
     return m_lines.insert(std::move(key), std::move(entry)).value();
 }
 
+// A single line's text area does not depend on the text itself, only on the
+// cell's size and parts, so the style is asked once per kind of cell.
+QRect ResultsDelegate::textRectFor(const QStyleOptionViewItem &cell, const QStyle *style) const
+{
+    forgetOnFontChange(cell.font);
+    const Shape shape{style, cell.rect.width(), cell.rect.height(), cell.features.toInt(), 0};
+    auto found = m_textRects.constFind(shape);
+    if (found == m_textRects.cend()) {
+        if (m_textRects.size() >= kMaxCachedLines)
+            m_textRects.clear();
+        const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, cell.widget);
+        found = m_textRects.insert(shape, area.translated(-cell.rect.topLeft()));
+    }
+    return found.value().translated(cell.rect.topLeft());
+}
+
+// Whether the style's item pass would leave a cell without text untouched.
+// Asked by drawing one such cell off screen, once per style, size and state.
+bool ResultsDelegate::drawsBareCell(const QStyleOptionViewItem &cell, const QStyle *style) const
+{
+    if (cell.backgroundBrush.style() != Qt::NoBrush)
+        return false;
+    const Shape shape{style, cell.rect.width(), cell.rect.height(), cell.features.toInt(),
+                      cell.state.toInt()};
+    if (const auto found = m_bareCells.constFind(shape); found != m_bareCells.cend())
+        return found.value();
+    if (m_bareCells.size() >= kMaxCachedLines)
+        m_bareCells.clear();
+
+    QImage probe(cell.rect.size(), QImage::Format_ARGB32_Premultiplied);
+    probe.fill(Qt::transparent);
+    QStyleOptionViewItem blank = cell;
+    blank.rect = probe.rect();
+    {
+        QPainter painter(&probe);
+        style->drawControl(QStyle::CE_ItemViewItem, &blank, &painter, cell.widget);
+    }
+    QImage untouched(probe.size(), probe.format());
+    untouched.fill(Qt::transparent);
+    const bool bare = probe == untouched;
+    m_bareCells.insert(shape, bare);
+    return bare;
+}
+
 QString ResultsDelegate::displayedText(const QString &text, const QFont &font,
                                        Qt::TextElideMode mode, int width) const
 {
@@ -82,9 +152,11 @@ QString ResultsDelegate::displayedText(const QString &text, const QFont &font,
 void ResultsDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
                             const QModelIndex &index) const
 {
+    if (outsideRepaint(painter, option.rect))
+        return;
     QStyleOptionViewItem cell = option;
     initStyleOption(&cell, index);
-    if (!isPlainCell(cell)) {
+    if (!isPlainCell(cell) || cell.rect.isEmpty()) {
         QStyledItemDelegate::paint(painter, option, index);
         return;
     }
@@ -92,11 +164,12 @@ void ResultsDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
     const QWidget *widget = cell.widget;
     const QStyle *style = widget ? widget->style() : QApplication::style();
     const QString text = cell.text;
-    QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, widget);
+    QRect textRect = text.isEmpty() ? QRect() : textRectFor(cell, style);
+    cell.text.clear();
 
     // Background, selection, tick box and focus come from the style as usual.
-    cell.text.clear();
-    style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+    if (!drawsBareCell(cell, style))
+        style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
     if (text.isEmpty())
         return;
 

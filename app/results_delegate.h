@@ -6,12 +6,16 @@
 #include <QString>
 #include <QStyledItemDelegate>
 
+class QStyle;
+
 namespace kelvora {
 
 // Paints the results table's cells exactly as the standard delegate does, but
-// keeps each cell's shaped (and, when too wide, elided) text between paints:
-// a search run repaints the table for every row it adds and a row for every
-// cell it fills, and laying each text out anew was a large part of that cost.
+// cheaper: a search run repaints the table for every row it adds and a row
+// for every cell it fills. It keeps each cell's shaped (and, when too wide,
+// elided) text and its text area between paints, leaves out cells outside the
+// region being repainted, and skips the style's background pass for cells the
+// style would leave bare.
 class ResultsDelegate final : public QStyledItemDelegate
 {
     Q_OBJECT
@@ -48,10 +52,33 @@ private:
         int height = 0;
     };
 
+    // What a cell's text area and background pass depend on, besides the
+    // cell's text: its size, the parts it shows and the style drawing it.
+    struct Shape
+    {
+        const QStyle *style = nullptr;
+        int width = 0;
+        int height = 0;
+        unsigned features = 0;
+        unsigned state = 0;
+
+        friend bool operator==(const Shape &, const Shape &) = default;
+        friend size_t qHash(const Shape &shape, size_t seed = 0)
+        {
+            return qHashMulti(seed, shape.style, shape.width, shape.height, shape.features,
+                              shape.state);
+        }
+    };
+
     const Line &lineFor(const QString &text, const QFont &font, Qt::TextElideMode mode,
                         int width) const;
+    QRect textRectFor(const QStyleOptionViewItem &cell, const QStyle *style) const;
+    bool drawsBareCell(const QStyleOptionViewItem &cell, const QStyle *style) const;
+    void forgetOnFontChange(const QFont &font) const;
 
     mutable QHash<Key, Line> m_lines;
+    mutable QHash<Shape, QRect> m_textRects;
+    mutable QHash<Shape, bool> m_bareCells;
     mutable QFont m_font;
 };
 

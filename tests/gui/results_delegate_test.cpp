@@ -7,6 +7,7 @@
 
 #include <QHeaderView>
 #include <QImage>
+#include <QScreen>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 
@@ -36,6 +37,23 @@ void compareWithStandardPainting(QTreeWidget *table, const char *step)
     QVERIFY2(actual == expected, step);
 }
 
+// What the window shows of the table right now: the pixels left by every
+// paint so far, not a fresh rendering of the whole table.
+QImage shownViewport(QTreeWidget *table)
+{
+    QWidget *window = table->window();
+    const QRect area(table->viewport()->mapTo(window, QPoint(0, 0)), table->viewport()->size());
+    return window->screen()
+        ->grabWindow(window->winId(), area.x(), area.y(), area.width(), area.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+QImage renderedViewport(QTreeWidget *table)
+{
+    return table->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
 } // namespace
 
 class ResultsDelegateTest final : public QObject {
@@ -43,6 +61,7 @@ class ResultsDelegateTest final : public QObject {
 private slots:
     void paintsTheTableAsTheStandardDelegateDoes();
     void elidesOnlyWhatDoesNotFit();
+    void repaintsChangedCellsAsAWholePaintWould();
 };
 
 void ResultsDelegateTest::paintsTheTableAsTheStandardDelegateDoes()
@@ -103,6 +122,48 @@ void ResultsDelegateTest::elidesOnlyWhatDoesNotFit()
     large.setPointSize(font.pointSize() * 3);
     QCOMPARE(delegate.displayedText(QStringLiteral("http://b.example"), large, Qt::ElideRight, 80),
              QFontMetrics(large).elidedText(QStringLiteral("http://b.example"), Qt::ElideRight, 80));
+}
+
+// A changed cell repaints only its own area; the cells the delegate leaves
+// out must be exactly those whose pixels stay, so the window ends up as a
+// whole fresh paint would draw it.
+void ResultsDelegateTest::repaintsChangedCellsAsAWholePaintWould()
+{
+    auto form = std::make_unique<TForm1>();
+    Form1 = form.get();
+    QTreeWidget *table = form->ui()->ListView1;
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+
+    QList<QTreeWidgetItem *> rows;
+    for (int i = 0; i < 6; ++i)
+        rows.append(kelvora::AddRow(table, ResultRow{QStringLiteral("http://site%1.example").arg(i),
+                                                     false, {QString::number(i + 1)}}));
+    QCoreApplication::processEvents();
+    QVERIFY(!shownViewport(table).isNull());
+    QTRY_COMPARE_WITH_TIMEOUT(shownViewport(table), renderedViewport(table), 2000);
+
+    const QStringList values{QStringLiteral("1200"), QStringLiteral("35"), QStringLiteral("1998"),
+                             QStringLiteral("80"), kLongHost};
+    for (int cell = 1; cell <= values.size(); ++cell) {
+        for (QTreeWidgetItem *row : std::as_const(rows)) {
+            kelvora::SetCell(row, cell, values.at(cell - 1));
+            QCoreApplication::processEvents();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(shownViewport(table), renderedViewport(table), 2000);
+    }
+    // Back to shorter texts: the wider old ones must not show through.
+    kelvora::SetCell(rows.at(2), 5, QStringLiteral("No"));
+    kelvora::SetCell(rows.at(3), 1, QString());
+    QCoreApplication::processEvents();
+    QTRY_COMPARE_WITH_TIMEOUT(shownViewport(table), renderedViewport(table), 2000);
+
+    // A ticked and selected row repaints through the style, not the short cut.
+    kelvora::SetTicked(rows.at(4), true);
+    table->setCurrentItem(rows.at(4));
+    QCoreApplication::processEvents();
+    QTRY_COMPARE_WITH_TIMEOUT(shownViewport(table), renderedViewport(table), 2000);
+    Form1 = nullptr;
 }
 
 KELVORA_GUI_TEST_MAIN(ResultsDelegateTest)
