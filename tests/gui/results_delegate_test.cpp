@@ -3,11 +3,11 @@
 #include "app/results_table.h"
 #include "app/unit1.h"
 #include "gui_test_main.h"
+#include "shown_pixels.h"
 #include "ui_unit1.h"
 
 #include <QHeaderView>
 #include <QImage>
-#include <QScreen>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 
@@ -35,23 +35,6 @@ void compareWithStandardPainting(QTreeWidget *table, const char *step)
         actual.save(QStringLiteral("/tmp/results_delegate_actual.png"));
     }
     QVERIFY2(actual == expected, step);
-}
-
-// What the window shows of the table right now: the pixels left by every
-// paint so far, not a fresh rendering of the whole table.
-QImage shownViewport(QTreeWidget *table)
-{
-    QWidget *window = table->window();
-    const QRect area(table->viewport()->mapTo(window, QPoint(0, 0)), table->viewport()->size());
-    return window->screen()
-        ->grabWindow(window->winId(), area.x(), area.y(), area.width(), area.height())
-        .toImage()
-        .convertToFormat(QImage::Format_RGB32);
-}
-
-QImage renderedViewport(QTreeWidget *table)
-{
-    return table->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QFont>
+#include <QList>
+#include <QRect>
+#include <QTreeWidget>
+
+class QStyle;
+
+namespace kelvora {
+
+// The results table's view. Qt's tree view lays out and repaints all of its
+// visible rows (and its header) whenever a row is added. A search run adds
+// its rows one at a time and pumps after each, so every run repainted the
+// whole table once per row. This view repaints only the added rows when rows
+// were appended at the end and nothing else changed since the last layout;
+// any other change takes the view's usual full repaint.
+class ResultsList final : public QTreeWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ResultsList)
+
+public:
+    explicit ResultsList(QWidget *parent = nullptr);
+
+    void doItemsLayout() override;
+
+protected:
+    bool event(QEvent *event) override;
+    void rowsInserted(const QModelIndex &parent, int start, int end) override;
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                     const QList<int> &roles = QList<int>()) override;
+
+private:
+    // Where rows and the header stand; rows that were only appended leave it
+    // unchanged, anything else that moves pixels does not.
+    struct Placement
+    {
+        QRect viewport;
+        QRect header;
+        int horizontalScroll = 0;
+        int verticalScroll = 0;
+        QList<int> sections;
+
+        friend bool operator==(const Placement &, const Placement &) = default;
+    };
+
+    Placement placement() const;
+    void needFullRepaint();
+
+    int m_appendedFrom = -1;      // first row appended since the last layout
+    bool m_fullRepaint = true;    // something else changed since then
+    QFont m_laidOutFont;
+    const QStyle *m_laidOutStyle = nullptr;
+};
+
+} // namespace kelvora
