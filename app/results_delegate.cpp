@@ -104,7 +104,7 @@ const ResultsDelegate::Line &ResultsDelegate::lineFor(const QString &text, const
 QRect ResultsDelegate::textRectFor(const QStyleOptionViewItem &cell, const QStyle *style) const
 {
     forgetOnFontChange(cell.font);
-    const Shape shape{style, cell.rect.width(), cell.rect.height(), cell.features.toInt(), 0};
+    const Shape shape{style, cell.rect.width(), cell.rect.height(), cell.features.toInt(), 0, 0};
     auto found = m_textRects.constFind(shape);
     if (found == m_textRects.cend()) {
         if (m_textRects.size() >= kMaxCachedLines)
@@ -121,8 +121,12 @@ bool ResultsDelegate::drawsBareCell(const QStyleOptionViewItem &cell, const QSty
 {
     if (cell.backgroundBrush.style() != Qt::NoBrush)
         return false;
-    const Shape shape{style, cell.rect.width(), cell.rect.height(), cell.features.toInt(),
-                      cell.state.toInt()};
+    const Shape shape{style,
+                      cell.rect.width(),
+                      cell.rect.height(),
+                      cell.features.toInt(),
+                      cell.state.toInt(),
+                      cell.palette.cacheKey()};
     if (const auto found = m_bareCells.constFind(shape); found != m_bareCells.cend())
         return found.value();
     if (m_bareCells.size() >= kMaxCachedLines)

@@ -53,7 +53,8 @@ private:
     };
 
     // What a cell's text area and background pass depend on, besides the
-    // cell's text: its size, the parts it shows and the style drawing it.
+    // cell's text: its size, the parts it shows, its state and colours, and
+    // the style drawing it.
     struct Shape
     {
         const QStyle *style = nullptr;
@@ -61,12 +62,13 @@ private:
         int height = 0;
         unsigned features = 0;
         unsigned state = 0;
+        qint64 palette = 0;
 
         friend bool operator==(const Shape &, const Shape &) = default;
         friend size_t qHash(const Shape &shape, size_t seed = 0)
         {
             return qHashMulti(seed, shape.style, shape.width, shape.height, shape.features,
-                              shape.state);
+                              shape.state, shape.palette);
         }
     };
 
