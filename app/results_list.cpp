@@ -48,6 +48,13 @@ ResultsList::ResultsList(QWidget *parent)
     connect(rows, &QAbstractItemModel::headerDataChanged, this, &ResultsList::needFullRepaint);
 }
 
+// The tree widget's model outlives this part of the object and still signals
+// while the base classes tear down.
+ResultsList::~ResultsList()
+{
+    disconnect(model(), nullptr, this, nullptr);
+}
+
 void ResultsList::needFullRepaint()
 {
     m_fullRepaint = true;

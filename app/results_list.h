@@ -22,6 +22,7 @@ class ResultsList final : public QTreeWidget
 
 public:
     explicit ResultsList(QWidget *parent = nullptr);
+    ~ResultsList() override;
 
     void doItemsLayout() override;
 
