@@ -237,41 +237,73 @@ void TForm1::changeEvent(QEvent *event)
 void TForm1::FormCreate()
 {
     AppDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
-    guarded([this] { createDialogs(); });
     m_ui->ResultsLabel->clear();
     m_ui->DateLabel->clear();
 }
 
-void TForm1::createDialogs()
+QFileDialog *TForm1::fileDialog(FileDialog kind)
 {
+    LazyFileDialog &entry = m_fileDialogs.at(static_cast<std::size_t>(kind));
+    if (entry.dialog)
+        return entry.dialog;
+
     const QString resultsFilter = QStringLiteral("Kelvora files (*.kvr)");
+    auto *dialog = new QFileDialog(this);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    switch (kind) {
+    case FileDialog::OpenResults:
+        dialog->setObjectName(QStringLiteral("OpenDialog1"));
+        dialog->setNameFilter(resultsFilter);
+        dialog->setDefaultSuffix(QStringLiteral("kvr"));
+        dialog->setAcceptMode(QFileDialog::AcceptOpen);
+        // A name typed for a file that does not exist is still handed back.
+        dialog->setFileMode(QFileDialog::AnyFile);
+        dialog->setDirectory(AppDir);
+        break;
+    case FileDialog::SaveResults:
+        dialog->setObjectName(QStringLiteral("ResultsSaveDialog"));
+        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+        dialog->setNameFilter(resultsFilter);
+        dialog->setDefaultSuffix(QStringLiteral("kvr"));
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setDirectory(AppDir);
+        break;
+    case FileDialog::SaveData:
+        dialog->setObjectName(QStringLiteral("DataSaveDialog"));
+        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+        dialog->setNameFilter(QStringLiteral("Text files (*.txt)"));
+        dialog->setDefaultSuffix(QStringLiteral("txt"));
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        break;
+    }
+    if (entry.proposedName)
+        dialog->selectFile(*entry.proposedName);
+    entry.dialog = dialog;
+    return dialog;
+}
 
-    OpenDialog1 = new QFileDialog(this);
-    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
-    OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
-    OpenDialog1->setNameFilter(resultsFilter);
-    OpenDialog1->setDefaultSuffix(QStringLiteral("kvr"));
-    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
-    // A name typed for a file that does not exist is still handed back.
-    OpenDialog1->setFileMode(QFileDialog::AnyFile);
-    OpenDialog1->setDirectory(AppDir);
+void TForm1::proposeFileName(FileDialog kind, const QString &name)
+{
+    LazyFileDialog &entry = m_fileDialogs.at(static_cast<std::size_t>(kind));
+    if (entry.dialog)
+        entry.dialog->selectFile(name);
+    else
+        entry.proposedName = name;
+}
 
-    ResultsSaveDialog = new QFileDialog(this);
-    ResultsSaveDialog->setObjectName(QStringLiteral("ResultsSaveDialog"));
-    ResultsSaveDialog->setOption(QFileDialog::DontUseNativeDialog);
-    ResultsSaveDialog->setOption(QFileDialog::DontConfirmOverwrite);
-    ResultsSaveDialog->setNameFilter(resultsFilter);
-    ResultsSaveDialog->setDefaultSuffix(QStringLiteral("kvr"));
-    ResultsSaveDialog->setAcceptMode(QFileDialog::AcceptSave);
-    ResultsSaveDialog->setDirectory(AppDir);
+QFileDialog *TForm1::openDialog()
+{
+    return fileDialog(FileDialog::OpenResults);
+}
 
-    DataSaveDialog = new QFileDialog(this);
-    DataSaveDialog->setObjectName(QStringLiteral("DataSaveDialog"));
-    DataSaveDialog->setOption(QFileDialog::DontUseNativeDialog);
-    DataSaveDialog->setOption(QFileDialog::DontConfirmOverwrite);
-    DataSaveDialog->setNameFilter(QStringLiteral("Text files (*.txt)"));
-    DataSaveDialog->setDefaultSuffix(QStringLiteral("txt"));
-    DataSaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+QFileDialog *TForm1::resultsSaveDialog()
+{
+    return fileDialog(FileDialog::SaveResults);
+}
+
+QFileDialog *TForm1::dataSaveDialog()
+{
+    return fileDialog(FileDialog::SaveData);
 }
 
 kelvora::PageHooks TForm1::PageHooks()

@@ -2,7 +2,9 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "web/hooks.h"
@@ -65,11 +67,14 @@ public:
     void LoadResultsFile(const QString &path);
     void SaveResultsFile(const QString &path);
 
-    // File dialogs, kept as objects like the rest of the window so that their
+    // The file dialogs OpenDialog1, ResultsSaveDialog and DataSaveDialog. Each
+    // is made when first needed, since a Qt file dialog starts reading its
+    // folder the moment it exists (for a program folder such as /usr/bin that
+    // is most of a second of the window's time), and then kept, so that its
     // folder, filter and proposed name persist between uses.
-    QFileDialog *OpenDialog1 = nullptr;
-    QFileDialog *ResultsSaveDialog = nullptr;
-    QFileDialog *DataSaveDialog = nullptr;
+    QFileDialog *openDialog();
+    QFileDialog *resultsSaveDialog();
+    QFileDialog *dataSaveDialog();
     // The results table's pop-up menu, made from the window's own actions.
     QMenu *PopupMenu1 = nullptr;
 
@@ -78,7 +83,10 @@ protected:
     void changeEvent(QEvent *event) override;       // unit1.cpp: fixed size unless maximised
 
 private:
-    void createDialogs();                           // unit1.cpp
+    enum class FileDialog { OpenResults, SaveResults, SaveData };
+    QFileDialog *fileDialog(FileDialog kind);       // unit1.cpp
+    // The file name a dialog proposes, also before the dialog exists.
+    void proposeFileName(FileDialog kind, const QString &name);
     void showPage1();
     void showPage2();
     void setupResultsTable();                       // unit1.cpp
@@ -86,6 +94,12 @@ private:
     void connectCommands();                         // unit1.cpp
     void anchorControls();                          // unit1.cpp
     void fixWindowSize(bool fixed);                 // unit1.cpp
+
+    struct LazyFileDialog {
+        QFileDialog *dialog = nullptr;
+        std::optional<QString> proposedName;    // for when it is made
+    };
+    std::array<LazyFileDialog, 3> m_fileDialogs;
 
     QSize m_designSize;                             // the window's size when not maximised
     // Closes the window when its close box was pressed during a run that has

@@ -34,7 +34,7 @@ void TForm1::Open1Click()
     } catch (const std::exception &) {
     }
     try {
-        const QString path = chosenFile(OpenDialog1);
+        const QString path = chosenFile(openDialog());
         if (path.isEmpty())
             return;
         LoadResultsFile(path);
@@ -50,7 +50,7 @@ void TForm1::Save1Click()
     } catch (const std::exception &) {
     }
     try {
-        const QString path = chosenFile(ResultsSaveDialog);
+        const QString path = chosenFile(resultsSaveDialog());
         if (path.isEmpty())
             return;
         SaveResultsFile(path);

@@ -124,8 +124,7 @@ void TForm1::BitBtn3Click()
     kelvora::ProcessMessages();
     const std::string partner = m_ui->cbURL->currentText().toLatin1().toStdString();
     try {
-        if (DataSaveDialog)
-            DataSaveDialog->selectFile(fromBytes(kelvora::ContactFileName(partner)));
+        proposeFileName(FileDialog::SaveData, fromBytes(kelvora::ContactFileName(partner)));
     } catch (const std::exception &) {
     }
     std::string data;
@@ -145,9 +144,10 @@ void TForm1::SavedatatoAsciifile1Click()
         m_ui->StopBtn->click();
     } catch (const std::exception &) {
     }
-    if (!DataSaveDialog || DataSaveDialog->exec() != QDialog::Accepted)
+    QFileDialog *dialog = dataSaveDialog();
+    if (dialog->exec() != QDialog::Accepted)
         return;
-    const QStringList files = DataSaveDialog->selectedFiles();
+    const QStringList files = dialog->selectedFiles();
     if (files.isEmpty())
         return;
     // The pane may have changed while Stop pumped messages: take it now.

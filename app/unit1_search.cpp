@@ -285,8 +285,7 @@ void TForm1::BitBtn2Click()
         const WaitCursor cursor;
         const Ui::TStartForm *dialog = StartForm->ui();
         try {
-            if (ResultsSaveDialog)
-                ResultsSaveDialog->selectFile(dialog->LabeledEdit1->text());
+            proposeFileName(FileDialog::SaveResults, dialog->LabeledEdit1->text());
         } catch (...) {
             // The proposed file name cannot stop a run.
         }

@@ -154,7 +154,7 @@ void SearchMidRunTest::openedFileMidRunKeepsItsRows()
     file.close();
 
     duringThirdRow([path] {
-        ArmModal([] { return static_cast<QWidget *>(Form1->OpenDialog1); },
+        ArmModal([] { return static_cast<QWidget *>(Form1->openDialog()); },
                  [path](QWidget *widget) {
                      auto *dialog = static_cast<QFileDialog *>(widget);
                      // Typed as a user would: selectFile() leaves a focused name field alone.

@@ -265,7 +265,7 @@ void SearchRunTest::domainSearchKeepsTheKeywordAsSaveName()
     const std::vector<ResultRow> rows = Rows();
     QCOMPARE(rows.size(), std::size_t{1});
     QVERIFY(RowMismatch(rows[0], "www.linker.test", 1).isEmpty());
-    const QStringList proposed = Form1->ResultsSaveDialog->selectedFiles();
+    const QStringList proposed = Form1->resultsSaveDialog()->selectedFiles();
     QVERIFY(!proposed.isEmpty());
     QCOMPARE(QFileInfo(proposed.first()).completeBaseName(), QStringLiteral("web hosting"));
 }

@@ -9,6 +9,7 @@
 #include "platform/shell.h"
 #include "ui_unit1.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QMenu>
@@ -69,6 +70,7 @@ private slots:
     void doubleClickOnBlankAreaOpensTheSelectedRow();
     void stopExitAndAboutStopFirst();
     void maximisingStretchesAndMovesAnchoredControls();
+    void fileDialogsAreMadeWhenFirstNeeded();
 
 private:
     Ui::TForm1 *ui() const { return Form1->ui(); }
@@ -300,4 +302,24 @@ void MainWindowTest::maximisingStretchesAndMovesAnchoredControls()
 }
 
 KELVORA_GUI_TEST_MAIN(MainWindowTest)
+// A file dialog reads its folder as soon as it exists: none may be made at
+// start-up, each is made once and then kept with its settings.
+void MainWindowTest::fileDialogsAreMadeWhenFirstNeeded()
+{
+    QVERIFY(Form1->findChildren<QFileDialog *>().isEmpty());
+
+    QFileDialog *save = Form1->resultsSaveDialog();
+    QCOMPARE(save->objectName(), QStringLiteral("ResultsSaveDialog"));
+    QCOMPARE(save->acceptMode(), QFileDialog::AcceptSave);
+    QCOMPARE(QDir(save->directory()).canonicalPath(), QDir(AppDir).canonicalPath());
+    QCOMPARE(Form1->findChildren<QFileDialog *>().size(), 1);
+    QCOMPARE(Form1->resultsSaveDialog(), save);
+
+    QCOMPARE(Form1->openDialog()->objectName(), QStringLiteral("OpenDialog1"));
+    QCOMPARE(Form1->openDialog()->acceptMode(), QFileDialog::AcceptOpen);
+    QCOMPARE(Form1->dataSaveDialog()->objectName(), QStringLiteral("DataSaveDialog"));
+    QCOMPARE(Form1->dataSaveDialog()->defaultSuffix(), QStringLiteral("txt"));
+    QCOMPARE(Form1->findChildren<QFileDialog *>().size(), 3);
+}
+
 #include "main_window_test.moc"

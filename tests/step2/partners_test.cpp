@@ -161,11 +161,11 @@ void PartnersTest::getDataShowsContactDataAndProposesAName()
     QVERIFY(lines.contains(QStringLiteral("Acme & Sons")));
     QVERIFY(lines.contains(QStringLiteral("x@shop.test")));
     QVERIFY(lines.contains(QStringLiteral("Competitor:")));
-    QVERIFY(form.DataSaveDialog->selectedFiles().value(0).endsWith(QStringLiteral("/shop.txt")));
+    QVERIFY(form.dataSaveDialog()->selectedFiles().value(0).endsWith(QStringLiteral("/shop.txt")));
 
     form.ui()->cbURL->setEditText(QStringLiteral("localhost"));
     form.BitBtn3Click();
-    QVERIFY(form.DataSaveDialog->selectedFiles().value(0).endsWith(QStringLiteral("/.txt")));
+    QVERIFY(form.dataSaveDialog()->selectedFiles().value(0).endsWith(QStringLiteral("/.txt")));
     ::unsetenv("KELVORA_TRAFFIC_HOST");
 }
 
