@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QLocale>
 #include <QRadioButton>
