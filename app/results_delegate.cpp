@@ -116,7 +116,8 @@ QRect ResultsDelegate::textRectFor(const QStyleOptionViewItem &cell, const QStyl
 }
 
 // Whether the style's item pass would leave a cell without text untouched.
-// Asked by drawing one such cell off screen, once per style, size and state.
+// Asked by drawing one such cell off screen, once per style, size, state and
+// palette.
 bool ResultsDelegate::drawsBareCell(const QStyleOptionViewItem &cell, const QStyle *style) const
 {
     if (cell.backgroundBrush.style() != Qt::NoBrush)
