@@ -116,12 +116,9 @@ ResultsList::Placement ResultsList::placement() const
 void ResultsList::doItemsLayout()
 {
     const int appendedFrom = m_appendedFrom;
-    const bool onlyAppended = appendedFrom >= 0 && !m_fullRepaint && isVisible() && updatesEnabled()
-                              && font() == m_laidOutFont && style() == m_laidOutStyle;
+    const bool onlyAppended = appendedFrom >= 0 && !m_fullRepaint && isVisible() && updatesEnabled();
     m_appendedFrom = -1;
     m_fullRepaint = false;
-    m_laidOutFont = font();
-    m_laidOutStyle = style();
     if (!onlyAppended) {
         QTreeWidget::doItemsLayout();
         return;

@@ -1,11 +1,8 @@
 #pragma once
 
-#include <QFont>
 #include <QList>
 #include <QRect>
 #include <QTreeWidget>
-
-class QStyle;
 
 namespace kelvora {
 
@@ -51,8 +48,6 @@ private:
 
     int m_appendedFrom = -1;      // first row appended since the last layout
     bool m_fullRepaint = true;    // something else changed since then
-    QFont m_laidOutFont;
-    const QStyle *m_laidOutStyle = nullptr;
 };
 
 } // namespace kelvora
