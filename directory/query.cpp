@@ -204,7 +204,8 @@ std::int64_t ParseCount(std::string_view text, std::int64_t fallback, std::int64
         if (c < '0' || c > '9')
             return fallback;
         const int digit = c - '0';
-        if (tooLarge || value > (maximum - digit) / 10)
+        // maximum - digit may be negative, and / rounds that toward zero.
+        if (tooLarge || maximum < digit || value > (maximum - digit) / 10)
             tooLarge = true;
         else
             value = value * 10 + digit;

@@ -162,4 +162,8 @@ TEST(ParseCount, ClampsAndFallsBack)
     EXPECT_EQ(ParseCount("5x", 10, 1, 100), 10);
     EXPECT_EQ(ParseCount("", 10, 1, 100), 10);
     EXPECT_EQ(ParseCount(" 5", 10, 1, 100), 10);
+    // A maximum below the digit read: the count is already too large.
+    EXPECT_EQ(ParseCount("9", 10, 0, 5), 5);
+    EXPECT_EQ(ParseCount("2", 10, 0, 0), 0);
+    EXPECT_EQ(ParseCount("16", 10, 0, 15), 15);
 }
