@@ -48,12 +48,12 @@ const char *ReasonOf(int status)
 } // namespace
 
 struct DirectoryServer::Impl {
-    explicit Impl(const Store &storeToServe)
-        : store(storeToServe)
+    explicit Impl(Responder responderToUse)
+        : responder(std::move(responderToUse))
     {
     }
 
-    const Store &store;
+    Responder responder;
     httplib::Server server;
     std::thread thread;
     int port = 0;
@@ -61,7 +61,14 @@ struct DirectoryServer::Impl {
 };
 
 DirectoryServer::DirectoryServer(const Store &store)
-    : m_impl(std::make_unique<Impl>(store))
+    : DirectoryServer([&store](std::string_view path, std::string_view query, std::string_view hostLine) {
+        return Respond(store, path, query, hostLine);
+    })
+{
+}
+
+DirectoryServer::DirectoryServer(Responder responder)
+    : m_impl(std::make_unique<Impl>(std::move(responder)))
 {
     httplib::Server &server = m_impl->server;
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
@@ -83,7 +90,7 @@ DirectoryServer::DirectoryServer(const Store &store)
         setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof(yes));
     });
 
-    const Store *served = &store;
+    const Responder *served = &impl->responder;
     server.set_pre_routing_handler([served](const httplib::Request &request,
                                             httplib::Response &response) {
         if (request.method != "GET" && request.method != "HEAD") {
@@ -98,7 +105,7 @@ DirectoryServer::DirectoryServer(const Store &store)
             question == std::string::npos ? std::string_view()
                                           : std::string_view(target).substr(question + 1);
         try {
-            Reply reply = Respond(*served, request.path, query, request.get_header_value("Host"));
+            Reply reply = (*served)(request.path, query, request.get_header_value("Host"));
             response.status = reply.status;
             response.set_content(std::move(reply.body), "text/html; charset=utf-8");
         } catch (const std::exception &error) {
@@ -119,8 +126,8 @@ DirectoryServer::DirectoryServer(const Store &store)
             !target.empty() && target.front() == '/' && question != std::string::npos &&
             target.find('?', question + 1) != std::string::npos) {
             try {
-                Reply reply = Respond(*served, std::string_view(target).substr(0, question),
-                                      std::string_view(target).substr(question + 1), "");
+                Reply reply = (*served)(std::string_view(target).substr(0, question),
+                                        std::string_view(target).substr(question + 1), "");
                 response.status = reply.status;
                 response.set_header("Connection", "close");
                 response.set_content(std::move(reply.body), "text/html; charset=utf-8");

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
+#include "directory/service.h"
 #include "directory/store.h"
 
 // The directory's HTTP/1.1 server: GET and HEAD of every path go to
@@ -12,7 +15,14 @@ namespace kelvora::directory {
 
 class DirectoryServer final {
 public:
+    // Answers one GET or HEAD: its path, raw query string (after "?") and
+    // Host line. Called on the server's worker threads, several at a time.
+    using Responder =
+        std::function<Reply(std::string_view path, std::string_view query, std::string_view hostLine)>;
+
+    // Serves the data set through Respond().
     explicit DirectoryServer(const Store &store);
+    explicit DirectoryServer(Responder responder);
     ~DirectoryServer();   // stops and joins
     DirectoryServer(const DirectoryServer &) = delete;
     DirectoryServer &operator=(const DirectoryServer &) = delete;
