@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <string_view>
+#include <vector>
 
 namespace kelvora {
 namespace {
@@ -85,25 +86,6 @@ void assignSheetText(std::string &out, std::string_view text)
     }
 }
 
-// A row's cells as a sheet can hold them: those beyond the last column are
-// joined into it, one per line.
-std::vector<std::string_view> sheetCells(const std::vector<std::string> &cells, std::string &joined)
-{
-    std::vector<std::string_view> out(cells.begin(), cells.begin() + std::ptrdiff_t(std::min(cells.size(), kMaxColumns)));
-    if (cells.size() > kMaxColumns) {
-        joined.clear();
-        for (std::size_t i = kMaxColumns - 1; i < cells.size(); ++i) {
-            if (!joined.empty())
-                joined += '\n';
-            joined += fittedToCell(cells[i]);
-            if (joined.size() > kMaxCellCharacters * 4)   // already past any cell's limit
-                break;
-        }
-        out.back() = joined;
-    }
-    return out;
-}
-
 class SheetWriter {
 public:
     SheetWriter(lxw_worksheet *sheet, lxw_format *bold)
@@ -136,12 +118,30 @@ public:
     }
 
 private:
+    // A row's cells as a sheet can hold them: those beyond the last column
+    // are joined into it, one per line. Valid until the next call.
+    const std::vector<std::string_view> &sheetCells(const std::vector<std::string> &cells)
+    {
+        m_cells.assign(cells.begin(), cells.begin() + std::ptrdiff_t(std::min(cells.size(), kMaxColumns)));
+        if (cells.size() <= kMaxColumns)
+            return m_cells;
+        m_joined.clear();
+        for (std::size_t i = kMaxColumns - 1; i < cells.size(); ++i) {
+            if (!m_joined.empty())
+                m_joined += '\n';
+            m_joined += fittedToCell(cells[i]);
+            if (m_joined.size() > 4 * kMaxCellCharacters)   // more characters than a cell takes
+                break;
+        }
+        m_cells.back() = m_joined;
+        return m_cells;
+    }
+
     lxw_error fitColumns(const ExportTable &table, std::size_t columns)
     {
         std::vector<std::size_t> widths(columns, 0);
-        std::string joined;
         const auto measure = [&](const std::vector<std::string> &cells) {
-            const std::vector<std::string_view> fitted = sheetCells(cells, joined);
+            const std::vector<std::string_view> &fitted = sheetCells(cells);
             for (std::size_t i = 0; i < fitted.size(); ++i)
                 widths[i] = std::max(widths[i], std::min(widestLine(fitted[i]), kMaxFittedWidth));
         };
@@ -159,7 +159,7 @@ private:
     lxw_error writeRow(lxw_row_t row, const std::vector<std::string> &cells, const ExportTable *types,
                        lxw_format *format)
     {
-        const std::vector<std::string_view> fitted = sheetCells(cells, m_joined);
+        const std::vector<std::string_view> &fitted = sheetCells(cells);
         for (std::size_t i = 0; i < fitted.size(); ++i) {
             const std::string_view text = fitted[i];
             if (text.empty())
@@ -183,7 +183,9 @@ private:
 
     lxw_worksheet *m_sheet;
     lxw_format *m_bold;
-    std::string m_joined;   // reused buffers, so a row costs no allocation
+    // Buffers reused from row to row.
+    std::vector<std::string_view> m_cells;
+    std::string m_joined;
     std::string m_escaped;
     std::string m_text;
 };

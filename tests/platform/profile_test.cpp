@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -193,39 +191,6 @@ TEST(SaveAtomically, FailureReportsAndKeepsThePreviousFile)
         ::chmod(locked.c_str(), 0700);
         EXPECT_EQ(readFile(locked / "a.kvr"), "kept");
     }
-}
-
-TEST(SaveAtomicallyThrough, ReplacesOnlyWhenTheWriterSucceeds)
-{
-    TemporaryFolder folder;
-    const fs::path path = folder.path() / "book.xlsx";
-    ASSERT_EQ(SaveAtomically(path.string(), "old"), "");
-
-    // A writer that fails half-way, by returning a reason or by throwing,
-    // leaves the old file and no temporary one.
-    std::string seenTemporary;
-    const std::string failed = SaveAtomicallyThrough(path.string(), [&](int fd, const std::string &temporary) {
-        seenTemporary = temporary;
-        EXPECT_EQ(::write(fd, "half", 4), 4);
-        return std::string("disk full");
-    });
-    EXPECT_EQ(failed, "disk full");
-    EXPECT_EQ(fs::path(seenTemporary).parent_path(), folder.path());
-    const std::string thrown = SaveAtomicallyThrough(path.string(), [](int, const std::string &) -> std::string {
-        throw std::runtime_error("no memory");
-    });
-    EXPECT_NE(thrown.find("no memory"), std::string::npos) << thrown;
-    EXPECT_EQ(readFile(path), "old");
-    EXPECT_EQ(entryCount(folder.path()), 1u);
-
-    // A writer that opens the temporary file by its name, as a library does.
-    ASSERT_EQ(SaveAtomicallyThrough(path.string(), [](int, const std::string &temporary) {
-                  std::ofstream(temporary, std::ios::binary) << "by name";
-                  return std::string();
-              }),
-              "");
-    EXPECT_EQ(readFile(path), "by name");
-    EXPECT_EQ(entryCount(folder.path()), 1u);
 }
 
 TEST(SaveAtomically, WritesThroughASymbolicLink)
