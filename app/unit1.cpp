@@ -198,6 +198,7 @@ void TForm1::connectCommands()
 
     connect(ui->Open1, &QAction::triggered, this, &TForm1::Open1Click);
     connect(ui->Save1, &QAction::triggered, this, &TForm1::Save1Click);
+    connect(ui->Export1, &QAction::triggered, this, &TForm1::Export1Click);
     connect(ui->Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
     connect(ui->Getwebsiteinformation2, &QAction::triggered, this, &TForm1::Getwebsiteinformation2Click);
     connect(ui->Visittheselectedwebsite1, &QAction::triggered, this, &TForm1::Visittheselectedwebsite1Click);
@@ -284,6 +285,9 @@ QFileDialog *TForm1::fileDialog(FileDialog kind)
 
 void TForm1::proposeFileName(FileDialog kind, const QString &name)
 {
+    // The export proposes the keyword too.
+    if (kind == FileDialog::SaveResults)
+        proposeExportName(name);
     LazyFileDialog &entry = m_fileDialogs.at(static_cast<std::size_t>(kind));
     if (entry.dialog)
         entry.dialog->selectFile(name);

@@ -7,18 +7,19 @@
 #include <optional>
 #include <string>
 
+#include "app/partner_contacts.h"
 #include "web/hooks.h"
 
 class QCloseEvent;
 class QFileDialog;
 class QMenu;
 namespace Ui { class TForm1; }
+namespace kelvora { enum class ExportFormat; }
 
 // The main window and home of every command. Its handlers are spread over a
 // few files by subject: unit1.cpp (window and local commands),
 // unit1_search.cpp (the search run), unit1_partners.cpp (website details and
-// Step 2) and
-// unit1_files.cpp (results files).
+// Step 2), unit1_files.cpp (results files) and unit1_export.cpp (export).
 class TForm1 final : public QMainWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TForm1)
@@ -67,6 +68,11 @@ public:
     void LoadResultsFile(const QString &path);
     void SaveResultsFile(const QString &path);
 
+    // --- export of the table and the partner list (unit1_export.cpp)
+    void Export1Click();
+    void ExportResults(const QString &path, kelvora::ExportFormat format);
+    QFileDialog *exportDialog();
+
     // The file dialogs OpenDialog1, ResultsSaveDialog and DataSaveDialog. Each
     // is made when first needed, since a Qt file dialog starts reading its
     // folder the moment it exists (for a program folder such as /usr/bin that
@@ -100,6 +106,9 @@ private:
         std::optional<QString> proposedName;    // for when it is made
     };
     std::array<LazyFileDialog, 3> m_fileDialogs;
+    LazyFileDialog m_exportDialog;
+    void proposeExportName(const QString &name);    // unit1_export.cpp
+    kelvora::PartnerContacts m_partnerContacts;     // what Get Data read, for the export
 
     QSize m_designSize;                             // the window's size when not maximised
     // Closes the window when its close box was pressed during a run that has

@@ -127,12 +127,13 @@ void TForm1::BitBtn3Click()
         proposeFileName(FileDialog::SaveData, fromBytes(kelvora::ContactFileName(partner)));
     } catch (const std::exception &) {
     }
-    std::string data;
+    kelvora::ContactData data;
     try {
-        data = kelvora::FetchContactData(partner, PageHooks());
+        data = kelvora::FetchContact(partner, PageHooks());
+        m_partnerContacts.Remember(partner, std::move(data.lines));
     } catch (const std::exception &) {
     }
-    setPaneText(m_ui->WhoisMemo, data);
+    setPaneText(m_ui->WhoisMemo, data.paneText);
 }
 
 void TForm1::SavedatatoAsciifile1Click()

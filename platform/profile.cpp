@@ -254,6 +254,13 @@ FileBytes ReadFileBytes(const std::string &path, std::size_t maxBytes)
 
 std::string SaveAtomically(const std::string &path, std::string_view text)
 {
+    return SaveAtomicallyThrough(path, [text](int fd, const std::string &temporary) {
+        return writeAll(fd, text) ? std::string() : describeErrno("cannot write", temporary);
+    });
+}
+
+std::string SaveAtomicallyThrough(const std::string &path, const TemporaryFileWriter &write)
+{
     try {
         const std::filesystem::path target = resolveTarget(path);
         std::filesystem::path folder = target.parent_path();
@@ -278,10 +285,15 @@ std::string SaveAtomically(const std::string &path, std::string_view text)
         if (::stat(target.c_str(), &previous) == 0 && S_ISREG(previous.st_mode))
             ::fchmod(fd, previous.st_mode & 07777);
 
+        // A writer that reopens the file by name writes the same inode, so
+        // flushing this descriptor flushes its data too.
         std::string error;
-        if (!writeAll(fd, text))
-            error = describeErrno("cannot write", temporary);
-        else if (::fsync(fd) != 0)
+        try {
+            error = write(fd, temporary);
+        } catch (const std::exception &exception) {
+            error = std::string("cannot write ") + temporary + ": " + exception.what();
+        }
+        if (error.empty() && ::fsync(fd) != 0)
             error = describeErrno("cannot flush", temporary);
         if (::close(fd) != 0 && error.empty())
             error = describeErrno("cannot close", temporary);

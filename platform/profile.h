@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -95,5 +96,15 @@ FileBytes ReadFileBytes(const std::string &path, std::size_t maxBytes);
 // whole if anything fails. A symbolic link at path is followed. Returns the
 // empty text on success, otherwise a description of what failed. Never throws.
 [[nodiscard]] std::string SaveAtomically(const std::string &path, std::string_view text);
+
+// Writes the temporary file of an atomic save: fd is open for writing on the
+// empty file named temporaryPath (a writer may also reopen it by that name).
+// Returns the empty text on success, otherwise the reason.
+using TemporaryFileWriter = std::function<std::string(int fd, const std::string &temporaryPath)>;
+
+// SaveAtomically for writers that produce the file themselves: the target is
+// replaced only when write succeeded and the file reached the disk; on any
+// failure the temporary file is removed and the previous file stays whole.
+[[nodiscard]] std::string SaveAtomicallyThrough(const std::string &path, const TemporaryFileWriter &write);
 
 } // namespace kelvora

@@ -56,19 +56,19 @@ void AppendDecoded(std::string_view text, std::string &out)
     }
 }
 
-// Appends the block's non-blank lines to out, each after a CR LF. Tags and
-// line breaks both end a line; since markup such as "<br>" followed by a line
-// break or "</p><p>" yields runs of empty lines, blank lines are dropped.
-void AppendBlockLines(std::string_view block, std::string &out)
+// The block's non-blank lines. Tags and line breaks both end a line; since
+// markup such as "<br>" followed by a line break or "</p><p>" yields runs of
+// empty lines, blank lines are dropped.
+std::vector<std::string> BlockLines(std::string_view block)
 {
-    const auto endLine = [&out](std::string_view raw) {
+    std::vector<std::string> lines;
+    const auto endLine = [&lines](std::string_view raw) {
         // No entity decodes to nothing, so a line is blank exactly when its
         // trimmed source is empty.
         const std::string_view line = Trim(raw);
         if (line.empty())
             return;
-        out += lineBreak;
-        AppendDecoded(line, out);
+        AppendDecoded(line, lines.emplace_back());
     };
 
     std::size_t lineStart = 0;
@@ -88,6 +88,7 @@ void AppendBlockLines(std::string_view block, std::string &out)
         }
     }
     endLine(block.substr(lineStart));
+    return lines;
 }
 
 // The summary of text that is already lower-cased with CR LF pairs removed.
@@ -106,36 +107,57 @@ std::string NoContactData(const std::string &host)
 
 } // namespace
 
-std::string FormatContactData(const std::string &host, const std::string &page)
+namespace {
+
+// The pane text and the contact lines of one page.
+ContactData ReadContactData(const std::string &host, const std::string &page)
 {
     std::string lower = LowerCase(page);
     const std::size_t start = lower.find(blockStart);
     if (start == std::string::npos)
-        return NoContactData(host);
+        return {NoContactData(host), {}};
     const std::size_t blockBegin = start + blockStart.size();
     const std::size_t end = lower.find(blockEnd, blockBegin);
     if (end == std::string::npos)
-        return NoContactData(host);
+        return {NoContactData(host), {}};
 
-    std::string text = "Website: " + host;
-    AppendBlockLines(std::string_view(page).substr(blockBegin, end - blockBegin), text);
+    ContactData data;
+    data.lines = BlockLines(std::string_view(page).substr(blockBegin, end - blockBegin));
+    std::string &text = data.paneText;
+    text = "Website: " + host;
+    for (const std::string &line : data.lines) {
+        text += lineBreak;
+        text += line;
+    }
     text += lineBreak;
     text += lineBreak;
     text += SummaryOfNormalised(ReplaceAllIgnoreCase(std::move(lower), lineBreak, ""), PageHooks{});
-    return text;
+    return data;
 }
 
-std::string FetchContactData(const std::string &partner, const PageHooks &hooks)
+} // namespace
+
+std::string FormatContactData(const std::string &host, const std::string &page)
+{
+    return ReadContactData(host, page).paneText;
+}
+
+ContactData FetchContact(const std::string &partner, const PageHooks &hooks)
 {
     try {
         const std::string host = BareHost(partner);
         std::string page;
         HttpGet(TrafficPageUrl(partner), page, httpPort);
         hooks.Pump();
-        return FormatContactData(host, page);
+        return ReadContactData(host, page);
     } catch (...) {
         return {};
     }
+}
+
+std::string FetchContactData(const std::string &partner, const PageHooks &hooks)
+{
+    return FetchContact(partner, hooks).paneText;
 }
 
 std::string ContactFileName(const std::string &partner)

@@ -3,6 +3,7 @@
 #include "web/hooks.h"
 
 #include <string>
+#include <vector>
 
 namespace kelvora {
 
@@ -11,6 +12,15 @@ namespace kelvora {
 // (TrafficPageUrl), pumps once, and formats it with FormatContactData for
 // BareHost(partner). Never throws.
 std::string FetchContactData(const std::string &partner, const PageHooks &hooks);
+
+// One "Get Data" reading: the pane text as FetchContactData gives it, and the
+// lines of the page's contact block on their own (decoded and trimmed as in
+// the pane; empty when the page had no contact block or the fetch failed).
+struct ContactData {
+    std::string paneText;
+    std::vector<std::string> lines;
+};
+ContactData FetchContact(const std::string &partner, const PageHooks &hooks);
 
 // The pane text for host from its details page. Lines are joined by CR LF,
 // with no line break at the end:

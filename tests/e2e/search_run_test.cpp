@@ -268,6 +268,10 @@ void SearchRunTest::domainSearchKeepsTheKeywordAsSaveName()
     const QStringList proposed = Form1->resultsSaveDialog()->selectedFiles();
     QVERIFY(!proposed.isEmpty());
     QCOMPARE(QFileInfo(proposed.first()).completeBaseName(), QStringLiteral("web hosting"));
+    // The export proposes the same name.
+    const QStringList exportName = Form1->exportDialog()->selectedFiles();
+    QVERIFY(!exportName.isEmpty());
+    QCOMPARE(QFileInfo(exportName.first()).completeBaseName(), QStringLiteral("web hosting"));
 }
 
 void SearchRunTest::pageWithoutEntriesEmptiesTheTable()

@@ -6,9 +6,11 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 using kelvora::CompetitorSummary;
 using kelvora::ContactFileName;
+using kelvora::FetchContact;
 using kelvora::FetchContactData;
 using kelvora::FormatContactData;
 using kelvora::PageHooks;
@@ -83,6 +85,27 @@ TEST(FetchContactData, AsksTheTrafficServiceForTheBareHost)
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")), "GET /data/details/?url=www.example.test HTTP/1.1");
     EXPECT_EQ(requests[1].substr(0, requests[1].find("\r\n")), "GET /data/details/?url=www.example.test/ HTTP/1.1");
+    unsetenv("KELVORA_TRAFFIC_HOST");
+}
+
+TEST(FetchContact, KeepsTheContactLinesBesideThePaneText)
+{
+    // The details page of a.test has no contact block.
+    LoopbackServer server(LoopbackServer::Handler([](const std::string &head) {
+        const std::string page = head.find("url=www.a.test ") != std::string::npos
+                                     ? "traffic rank for a.test: <b>1</b><br>"
+                                     : detailsPage;
+        return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page;
+    }));
+    setenv("KELVORA_TRAFFIC_HOST", ("127.0.0.1:" + std::to_string(server.port())).c_str(), 1);
+
+    const kelvora::ContactData data = FetchContact("www.example.test", PageHooks{});
+    EXPECT_EQ(data.paneText, detailsPaneText);
+    EXPECT_EQ(data.lines, (std::vector<std::string>{"Name: Jo & Co", "Mail:", "Jo@Example.test", "<b> &lt;"}));
+
+    const kelvora::ContactData none = FetchContact("a.test", PageHooks{});
+    EXPECT_EQ(none.paneText, "No contact data found for a.test.");
+    EXPECT_TRUE(none.lines.empty());
     unsetenv("KELVORA_TRAFFIC_HOST");
 }
 
