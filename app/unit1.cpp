@@ -234,6 +234,16 @@ void TForm1::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
 }
 
+bool TForm1::event(QEvent *event)
+{
+    // Only the search run and the link-popularity reading write the status
+    // bar; a hovered menu item's status tip (empty here) would wipe "Done!" or
+    // the host being looked up.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
+}
+
 void TForm1::FormCreate()
 {
     AppDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');

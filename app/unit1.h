@@ -81,6 +81,7 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;   // unit1_search.cpp
     void changeEvent(QEvent *event) override;       // unit1.cpp: fixed size unless maximised
+    bool event(QEvent *event) override;             // unit1.cpp: menus leave the status bar alone
 
 private:
     enum class FileDialog { OpenResults, SaveResults, SaveData };
