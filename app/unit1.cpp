@@ -7,6 +7,7 @@
 #include "app/results_delegate.h"
 #include "app/results_table.h"
 #include "dialogs/infounit.h"
+#include "platform/keyboard_focus.h"
 #include "platform/message_pump.h"
 #include "platform/shell.h"
 
@@ -19,6 +20,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QTreeWidget>
 
@@ -102,6 +104,7 @@ TForm1::TForm1(QWidget *parent)
     setupMenus();
     anchorControls();
     connectCommands();
+    kelvora::EnterPressesFocusedButton(this);
 
     m_designSize = QSize(kClientSize.width(),
                          kClientSize.height() + m_ui->MainMenu1->sizeHint().height());
@@ -242,6 +245,18 @@ bool TForm1::event(QEvent *event)
     if (event->type() == QEvent::StatusTip)
         return true;
     return QMainWindow::event(event);
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (event->spontaneous())
+        return;
+    // Qt gives the first focus by creation order (the tab bar); the window's
+    // first tab stop is the results table. A program that starts takes the
+    // keyboard, also where no window manager hands it over.
+    m_ui->ListView1->setFocus(Qt::OtherFocusReason);
+    activateWindow();
 }
 
 void TForm1::FormCreate()

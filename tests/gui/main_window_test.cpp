@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWindow>
 
 #include <memory>
 
@@ -72,6 +73,7 @@ private slots:
     void maximisingStretchesAndMovesAnchoredControls();
     void fileDialogsAreMadeWhenFirstNeeded();
     void statusTextSurvivesMenusAndFocusChanges();
+    void keyboardStartsOnTheTableAndEnterPressesTheFocusedButton();
 
 private:
     Ui::TForm1 *ui() const { return Form1->ui(); }
@@ -357,6 +359,26 @@ void MainWindowTest::statusTextSurvivesMenusAndFocusChanges()
     ui()->BitBtn2->setFocus(Qt::TabFocusReason);
     QTest::keyClick(ui()->BitBtn2, Qt::Key_Tab);
     QCOMPARE(ui()->StatusBar1->currentMessage(), done);
+}
+
+// The window opens with the keyboard on the results table, so one Tab reaches
+// "Start"; Enter presses the focused button, which is never made the default.
+void MainWindowTest::keyboardStartsOnTheTableAndEnterPressesTheFocusedButton()
+{
+    Form1->show();
+    QVERIFY(QTest::qWaitForWindowActive(Form1));
+    QCOMPARE(QApplication::focusWidget(), ui()->ListView1);
+    QTest::keyClick(Form1->windowHandle(), Qt::Key_Return);   // nothing to press on the table
+    QVERIFY(!StopRequested);
+    QTest::keyClick(Form1->windowHandle(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), ui()->BitBtn2);
+
+    QWidget *modal = nullptr;
+    closeModalWhenShown(&modal);
+    QTest::keyClick(Form1->windowHandle(), Qt::Key_Return);
+    QCOMPARE(modal, static_cast<QWidget *>(StartForm));
+    QVERIFY(StopRequested);   // Start stopped first; the dialog was not confirmed
+    QVERIFY(!ui()->BitBtn2->isDefault());
 }
 
 KELVORA_GUI_TEST_MAIN(MainWindowTest)
