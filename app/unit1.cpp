@@ -12,11 +12,13 @@
 #include "platform/shell.h"
 
 #include <QAction>
+#include <QCompleter>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
@@ -84,6 +86,31 @@ public:
 
 private:
     std::function<void()> m_action;
+};
+
+// A file dialog's name completer can show its list after the dialog has
+// ended (the folder's listing arrives late); the list would stay over the main
+// window and take its keys. The completers are detached, which hides their
+// lists, while the dialog is hidden.
+class CompleterGuard final : public QObject {
+public:
+    explicit CompleterGuard(QWidget *dialog)
+        : QObject(dialog)
+    {
+        dialog->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::Show && event->type() != QEvent::Hide)
+            return false;
+        const bool shown = event->type() == QEvent::Show;
+        for (QLineEdit *edit : watched->findChildren<QLineEdit *>()) {
+            if (QCompleter *completer = edit->completer())
+                completer->setWidget(shown ? edit : nullptr);
+        }
+        return false;
+    }
 };
 
 } // namespace
@@ -303,6 +330,7 @@ QFileDialog *TForm1::fileDialog(FileDialog kind)
     }
     if (entry.proposedName)
         dialog->selectFile(*entry.proposedName);
+    new CompleterGuard(dialog);
     entry.dialog = dialog;
     return dialog;
 }

@@ -36,26 +36,50 @@ public:
 // A closing modal window hands the keyboard back to its owner. Windows does
 // this itself; on X11 the focus would go back to the root window (no window
 // manager) or wherever a window manager likes, and the owner would wait for a
-// click before its keys and menu shortcuts work again.
+// click before its keys and menu shortcuts work again. Qt takes the keyboard
+// from a window just before it hides, so the window that lost it to no other
+// window of ours is remembered until it hides (or anything is activated).
 class OwnerActivation final : public QObject {
 public:
     using QObject::QObject;
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() != QEvent::Hide || !watched->isWidgetType())
+        if (!watched->isWidgetType())
             return false;
         auto *window = static_cast<QWidget *>(watched);
-        if (!window->isWindow() || !window->isModal() || window != QApplication::activeWindow())
-            return false;
+        switch (event->type()) {
+        case QEvent::WindowActivate:
+            m_leftWithKeyboard = nullptr;
+            break;
+        case QEvent::WindowDeactivate:
+            if (window->isWindow() && window->isModal() && QApplication::activeWindow() == nullptr)
+                m_leftWithKeyboard = window;
+            break;
+        case QEvent::Hide:
+            if (window == m_leftWithKeyboard) {
+                m_leftWithKeyboard = nullptr;
+                activateOwner(window);
+            }
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    static void activateOwner(QWidget *window)
+    {
         QWidget *parent = window->parentWidget();
         if (parent == nullptr)
-            return false;
+            return;
         QWidget *owner = parent->window();
         if (owner->isVisible())
             owner->activateWindow();
-        return false;
     }
+
+    QPointer<QWidget> m_leftWithKeyboard;
 };
 
 QPointer<OwnerActivation> g_ownerActivation;
