@@ -188,6 +188,9 @@ void KeyboardTest::initTestCase()
 // Each case starts the program afresh: its windows, settings and keyboard.
 void KeyboardTest::init()
 {
+    // The windows are globals: the last case's go before the new ones exist
+    // (a failed init is followed by no cleanup).
+    m_program.reset();
     m_program = std::make_unique<Program>();
     // The program takes the keyboard itself; the test does not activate it.
     QVERIFY(QTest::qWaitForWindowActive(Form1));
