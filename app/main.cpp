@@ -5,6 +5,7 @@
 #include "dialogs/startunit.h"
 #include "platform/escape_key.h"
 #include "platform/instance_guard.h"
+#include "platform/keyboard_focus.h"
 #include "resources/resources.h"
 
 #include <QApplication>
@@ -30,6 +31,7 @@ int main(int argc, char *argv[])
 
     kelvora::InitResources();
     kelvora::InstallEscapeKeyTracking();
+    kelvora::InstallOwnerActivation();
 
     Form1 = new TForm1;
     StartForm = new TStartForm(Form1);

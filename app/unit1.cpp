@@ -7,18 +7,22 @@
 #include "app/results_delegate.h"
 #include "app/results_table.h"
 #include "dialogs/infounit.h"
+#include "platform/keyboard_focus.h"
 #include "platform/message_pump.h"
 #include "platform/shell.h"
 
 #include <QAction>
+#include <QCompleter>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QTreeWidget>
 
@@ -84,6 +88,31 @@ private:
     std::function<void()> m_action;
 };
 
+// A file dialog's name completer can show its list after the dialog has
+// ended (the folder's listing arrives late); the list would stay over the main
+// window and take its keys. The completers are detached, which hides their
+// lists, while the dialog is hidden.
+class CompleterGuard final : public QObject {
+public:
+    explicit CompleterGuard(QWidget *dialog)
+        : QObject(dialog)
+    {
+        dialog->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::Show && event->type() != QEvent::Hide)
+            return false;
+        const bool shown = event->type() == QEvent::Show;
+        for (QLineEdit *edit : watched->findChildren<QLineEdit *>()) {
+            if (QCompleter *completer = edit->completer())
+                completer->setWidget(shown ? edit : nullptr);
+        }
+        return false;
+    }
+};
+
 } // namespace
 
 TForm1::TForm1(QWidget *parent)
@@ -102,6 +131,7 @@ TForm1::TForm1(QWidget *parent)
     setupMenus();
     anchorControls();
     connectCommands();
+    kelvora::EnterPressesFocusedButton(this);
 
     m_designSize = QSize(kClientSize.width(),
                          kClientSize.height() + m_ui->MainMenu1->sizeHint().height());
@@ -235,6 +265,28 @@ void TForm1::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
 }
 
+bool TForm1::event(QEvent *event)
+{
+    // Only the search run and the link-popularity reading write the status
+    // bar; a hovered menu item's status tip (empty here) would wipe "Done!" or
+    // the host being looked up.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (event->spontaneous())
+        return;
+    // Qt gives the first focus by creation order (the tab bar); the window's
+    // first tab stop is the results table. A program that starts takes the
+    // keyboard, also where no window manager hands it over.
+    m_ui->ListView1->setFocus(Qt::OtherFocusReason);
+    activateWindow();
+}
+
 void TForm1::FormCreate()
 {
     AppDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
@@ -279,6 +331,7 @@ QFileDialog *TForm1::fileDialog(FileDialog kind)
     }
     if (entry.proposedName)
         dialog->selectFile(*entry.proposedName);
+    new CompleterGuard(dialog);
     entry.dialog = dialog;
     return dialog;
 }

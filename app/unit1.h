@@ -87,6 +87,8 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;   // unit1_search.cpp
     void changeEvent(QEvent *event) override;       // unit1.cpp: fixed size unless maximised
+    bool event(QEvent *event) override;             // unit1.cpp: menus leave the status bar alone
+    void showEvent(QShowEvent *event) override;     // unit1.cpp: focus on the results table
 
 private:
     enum class FileDialog { OpenResults, SaveResults, SaveData };

@@ -17,6 +17,7 @@
 #include <string>
 #include <utility>
 
+#include "app/date_label.h"
 #include "app/globals.h"
 #include "app/results_table.h"
 #include "dialogs/startunit.h"
@@ -308,11 +309,7 @@ bool TForm1::RunSearch(const QString &query, int count, int offset)
     m_ui->StatusBar1->showMessage(query);
     kelvora::ProcessMessages();
 
-    const QLocale locale = QLocale::system();
-    const QDateTime now = QDateTime::currentDateTime();
-    m_ui->DateLabel->setText(QStringLiteral("Date/Time: ")
-                             + locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ')
-                             + locale.toString(now.time(), QLocale::LongFormat));
+    m_ui->DateLabel->setText(kelvora::DateTimeLabel(QDateTime::currentDateTime(), QLocale::system()));
 
     std::string page;
     std::exception_ptr failure;

@@ -4,11 +4,14 @@
 
 #include "app/globals.h"
 #include "app/unit1.h"
+#include "dialogs/placement.h"
+#include "platform/keyboard_focus.h"
 #include "platform/message_pump.h"
 #include "web/hooks.h"
 #include "web/title.h"
 
 #include <QPushButton>
+#include <QShowEvent>
 
 #include <exception>
 #include <string>
@@ -30,6 +33,7 @@ TDataForm::TDataForm(QWidget *parent)
     connect(m_ui->RefreshBitBtn, &QPushButton::clicked, this, &TDataForm::RefreshBitBtnClick);
     connect(m_ui->BitBtn1, &QPushButton::clicked, this, &TDataForm::BitBtn1Click);
     connect(m_ui->BitBtn2, &QPushButton::clicked, this, &TDataForm::BitBtn2Click);
+    kelvora::EnterPressesFocusedButton(this);
 }
 
 TDataForm::~TDataForm()
@@ -72,4 +76,14 @@ void TDataForm::BitBtn1Click()
 void TDataForm::BitBtn2Click()
 {
     done(kModalResultIgnore);
+}
+
+void TDataForm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    kelvora::CentreOnScreen(this);
+    // The first tab stop: the panel's first field.
+    m_ui->leURL->setFocus(Qt::OtherFocusReason);
 }

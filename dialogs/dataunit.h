@@ -27,6 +27,10 @@ public:
     // "Close": ends the dialog with Ignore (5).
     void BitBtn2Click();
 
+protected:
+    // Each showing starts centred on the screen with the focus on the address.
+    void showEvent(QShowEvent *event) override;
+
 private:
     Ui::TDataForm *m_ui;
 };

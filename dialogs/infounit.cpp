@@ -2,11 +2,12 @@
 
 #include "app/addresses.h"
 #include "controls/ovalbtn.h"
+#include "dialogs/placement.h"
 #include "platform/shell.h"
 #include "resources/resources.h"
 #include "ui_infounit.h"
 
-#include <QScreen>
+#include <QShowEvent>
 
 namespace {
 
@@ -70,10 +71,6 @@ void TInfoForm::reject()
 void TInfoForm::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    // Centred on the screen rather than over the main window.
-    if (const QScreen *target = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(target->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    if (!event->spontaneous())
+        kelvora::CentreOnScreen(this);
 }

@@ -2,11 +2,14 @@
 #include "ui_startunit.h"
 
 #include "app/globals.h"
+#include "dialogs/placement.h"
+#include "platform/keyboard_focus.h"
 #include "platform/message_pump.h"
 #include "platform/registry.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QShowEvent>
 #include <QSpinBox>
 
 #include <string>
@@ -14,6 +17,9 @@
 namespace {
 
 constexpr int kSkipDigits = 2;
+// How far a label's letters may close up to stay inside its frame.
+constexpr qreal kTightestLetterSpacing = 90.0;   // percent of the font's own
+constexpr qreal kLetterSpacingStep = 0.5;
 
 std::string latin1(const QString &text)
 {
@@ -24,6 +30,21 @@ std::string latin1(const QString &text)
 QString fromLatin1(const std::string &text)
 {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The frame was laid out for MS Sans Serif; a font that measures wider would
+// push a label's end onto or past the frame's edge. Tighten the letters just
+// enough to stay inside, rather than cut the text or move the label off its edit.
+void fitInsideFrame(QLabel *label, const QWidget *frame)
+{
+    const int room = frame->contentsRect().right() + 1 - label->x();
+    QFont font = label->font();
+    for (qreal spacing = 100.0 - kLetterSpacingStep;
+         label->sizeHint().width() > room && spacing >= kTightestLetterSpacing; spacing -= kLetterSpacingStep) {
+        font.setLetterSpacing(QFont::PercentageSpacing, spacing);
+        label->setFont(font);
+    }
+    label->adjustSize();
 }
 
 } // namespace
@@ -38,11 +59,14 @@ TStartForm::TStartForm(QWidget *parent)
     // Labels size themselves to their text, whatever the font measures.
     for (QLabel *label : {m_ui->Label2, m_ui->Label3, m_ui->LabeledEdit1Label, m_ui->HomepageEditLabel})
         label->adjustSize();
+    for (QLabel *label : {m_ui->LabeledEdit1Label, m_ui->HomepageEditLabel})
+        fitInsideFrame(label, m_ui->GroupBox1);
     if (auto *edit = m_ui->SkipSpinEdit->findChild<QLineEdit *>())
         edit->setMaxLength(kSkipDigits);
 
     connect(m_ui->BitBtn1, &QPushButton::clicked, this, &TStartForm::BitBtn1Click);
     connect(m_ui->BitBtn2, &QPushButton::clicked, this, &TStartForm::BitBtn2Click);
+    kelvora::EnterPressesFocusedButton(this);
 
     FormCreate();
 }
@@ -107,4 +131,15 @@ void TStartForm::done(int result)
 {
     FormCloseQuery();
     QDialog::done(result);
+}
+
+void TStartForm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    kelvora::CentreOnScreen(this);
+    // Qt would give the focus by creation order, or keep last time's: the
+    // dialog's first tab stop is "Research".
+    m_ui->BitBtn1->setFocus(Qt::OtherFocusReason);
 }

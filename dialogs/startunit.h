@@ -30,6 +30,10 @@ public:
     // Every ending (the buttons, the close box, Escape) passes through here.
     void done(int result) override;
 
+protected:
+    // Each showing starts centred on the screen with the focus on "Research".
+    void showEvent(QShowEvent *event) override;
+
 private:
     Ui::TStartForm *m_ui;
 };

@@ -4,6 +4,8 @@
 #include "web/services.h"
 #include "web/text.h"
 
+#include <algorithm>
+#include <array>
 #include <exception>
 #include <string_view>
 
@@ -22,6 +24,10 @@ constexpr std::string_view relatedNameEnd = "</span";
 constexpr std::string_view noRelated = "there are no related";
 constexpr std::string_view sinceMarker = "online since:";
 constexpr std::size_t maxSinceLength = 40;
+constexpr std::array<std::string_view, 20> lineEndingTags = {
+    "br", "p", "li", "td", "th", "tr", "div", "hr", "ul", "ol",
+    "table", "dl", "dt", "dd", "h1", "h2", "h3", "h4", "h5", "h6",
+};
 
 // Text from 1-based position to the end; positions below 1 count as 1.
 std::string_view From(std::string_view text, std::size_t position)
@@ -42,6 +48,25 @@ std::string_view Trim(std::string_view text)
     while (!text.empty() && IsBlank(text.back()))
         text.remove_suffix(1);
     return text;
+}
+
+// The element name of a tag's inside ("/TD class=x" gives "td"); expects
+// lower-case text.
+std::string_view TagName(std::string_view inside)
+{
+    if (!inside.empty() && inside.front() == '/')
+        inside.remove_prefix(1);
+    std::size_t length = 0;
+    while (length < inside.size()
+           && ((inside[length] >= 'a' && inside[length] <= 'z') || IsDigit(inside[length])))
+        ++length;
+    return inside.substr(0, length);
+}
+
+// Elements whose start or end breaks the text onto another line or cell.
+bool EndsLine(std::string_view name)
+{
+    return std::find(lineEndingTags.begin(), lineEndingTags.end(), name) != lineEndingTags.end();
 }
 
 } // namespace
@@ -114,13 +139,17 @@ std::string ParseOnlineSince(const std::string &page)
         if (marker == 0)
             return {};
         std::size_t i = marker - 1 + sinceMarker.size();
-        // The date often sits in its own element: "online since:</b> <i>...".
+        // The date may sit in an inline element ("online since:</b> <i>..."),
+        // but never beyond the marker's line: a following line or table cell
+        // holds some other figure.
         while (i < page.size()) {
             if (IsBlank(page[i])) {
                 ++i;
             } else if (page[i] == '<') {
                 const std::size_t close = page.find('>', i);
                 if (close == std::string::npos)
+                    return {};
+                if (EndsLine(TagName(std::string_view(lower).substr(i + 1, close - i - 1))))
                     return {};
                 i = close + 1;
             } else {

@@ -29,9 +29,11 @@ std::string ParseTrafficRank(const std::string &page, const PageHooks &hooks);
 std::string ParseCompetitor(const std::string &page, const PageHooks &hooks);
 
 // The date the site went online: the text after "online since:" (any letter
-// case) up to the next "<", skipping blanks and tags that directly follow the
-// marker; trimmed and at most 40 characters. The empty text when absent.
-// Never throws.
+// case) up to the next "<", skipping blanks and inline tags (<b>, </span>, ...)
+// that directly follow the marker; trimmed and at most 40 characters. Only the
+// marker's own line counts: a line-ending tag (<br>, <p>, </td>, </li>, <div>,
+// ..., in any case) before the text means there is no date. The empty text when
+// absent. Never throws.
 std::string ParseOnlineSince(const std::string &page);
 
 } // namespace kelvora

@@ -20,6 +20,7 @@
 #include "dialogs/infounit.h"
 #include "dialogs/startunit.h"
 #include "platform/escape_key.h"
+#include "platform/keyboard_focus.h"
 #include "tests/e2e/fake_web.h"
 #include "web/outbound.h"
 #include "ui_startunit.h"
@@ -74,6 +75,7 @@ Program::Program() : m_settings(std::make_unique<QTemporaryDir>())
     qputenv("XDG_CONFIG_HOME", m_settings->path().toLocal8Bit());
     QApplication::setQuitOnLastWindowClosed(false);
     InstallEscapeKeyTracking();
+    InstallOwnerActivation();
     Form1 = new TForm1;
     StartForm = new TStartForm(Form1);
     InfoForm = new TInfoForm(Form1);

@@ -27,9 +27,10 @@ struct SearchInput {
     End end = End::Research;
 };
 
-// Owns the test program's environment: offscreen platform, settings in a
-// temporary folder, the Escape key tracking and the four windows. Create one
-// after the QApplication, before the first test.
+// Owns the test program's environment: offscreen platform (unless chosen),
+// settings in a temporary folder, the Escape key tracking, the owner's
+// activation after a modal window and the four windows. Create one after the
+// QApplication, before the first test.
 class Program final {
 public:
     Program();

@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWindow>
 
 #include <memory>
 
@@ -71,6 +72,8 @@ private slots:
     void stopExitAndAboutStopFirst();
     void maximisingStretchesAndMovesAnchoredControls();
     void fileDialogsAreMadeWhenFirstNeeded();
+    void statusTextSurvivesMenusAndFocusChanges();
+    void keyboardStartsOnTheTableAndEnterPressesTheFocusedButton();
 
 private:
     Ui::TForm1 *ui() const { return Form1->ui(); }
@@ -301,7 +304,6 @@ void MainWindowTest::maximisingStretchesAndMovesAnchoredControls()
     QCOMPARE(rightGap(ui()->BitBtn2), startRight);
 }
 
-KELVORA_GUI_TEST_MAIN(MainWindowTest)
 // A file dialog reads its folder as soon as it exists: none may be made at
 // start-up, each is made once and then kept with its settings.
 void MainWindowTest::fileDialogsAreMadeWhenFirstNeeded()
@@ -322,4 +324,62 @@ void MainWindowTest::fileDialogsAreMadeWhenFirstNeeded()
     QCOMPARE(Form1->findChildren<QFileDialog *>().size(), 3);
 }
 
+
+// Only the search run and the popularity reading write the status bar: the
+// menus' (empty) status tips must not wipe what they wrote.
+void MainWindowTest::statusTextSurvivesMenusAndFocusChanges()
+{
+    Form1->show();
+    Form1->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Form1));
+    const QString done = QStringLiteral("Done!");
+    ui()->StatusBar1->showMessage(done);
+
+    for (QMenu *menu : {ui()->File1, ui()->Website1, ui()->Help1, Form1->PopupMenu1}) {
+        menu->popup(Form1->mapToGlobal(QPoint(40, 40)));
+        QVERIFY(QTest::qWaitForWindowExposed(menu));
+        for (QAction *action : menu->actions()) {
+            if (action->isSeparator())
+                continue;
+            QTest::mouseMove(menu, menu->actionGeometry(action).center());
+            QTRY_COMPARE(menu->activeAction(), action);
+            QCOMPARE(ui()->StatusBar1->currentMessage(), done);
+        }
+        menu->hide();
+        QCOMPARE(ui()->StatusBar1->currentMessage(), done);
+    }
+
+    // The menu bar by keyboard, then the focus moving between controls.
+    QTest::keyClick(Form1, Qt::Key_F, Qt::AltModifier);
+    QTRY_VERIFY(ui()->File1->isVisible());
+    QTest::keyClick(ui()->File1, Qt::Key_Down);
+    QTest::keyClick(ui()->File1, Qt::Key_Escape);
+    QTest::keyClick(Form1, Qt::Key_Escape);
+    QTRY_VERIFY(!ui()->File1->isVisible());
+    ui()->BitBtn2->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(ui()->BitBtn2, Qt::Key_Tab);
+    QCOMPARE(ui()->StatusBar1->currentMessage(), done);
+}
+
+// The window opens with the keyboard on the results table, so one Tab reaches
+// "Start"; Enter presses the focused button, which is never made the default.
+void MainWindowTest::keyboardStartsOnTheTableAndEnterPressesTheFocusedButton()
+{
+    Form1->show();
+    QVERIFY(QTest::qWaitForWindowActive(Form1));
+    QCOMPARE(QApplication::focusWidget(), ui()->ListView1);
+    QTest::keyClick(Form1->windowHandle(), Qt::Key_Return);   // nothing to press on the table
+    QVERIFY(!StopRequested);
+    QTest::keyClick(Form1->windowHandle(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), ui()->BitBtn2);
+
+    QWidget *modal = nullptr;
+    closeModalWhenShown(&modal);
+    QTest::keyClick(Form1->windowHandle(), Qt::Key_Return);
+    QCOMPARE(modal, static_cast<QWidget *>(StartForm));
+    QVERIFY(StopRequested);   // Start stopped first; the dialog was not confirmed
+    QVERIFY(!ui()->BitBtn2->isDefault());
+}
+
+KELVORA_GUI_TEST_MAIN(MainWindowTest)
 #include "main_window_test.moc"

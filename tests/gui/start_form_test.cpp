@@ -5,7 +5,12 @@
 #include "ui_startunit.h"
 
 #include <QFile>
+#include <QGuiApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <functional>
 #include <optional>
@@ -52,6 +57,28 @@ int runModal(TStartForm &form, const std::function<void(TStartForm &)> &action)
     return reached ? result : -1;
 }
 
+// Sends a key the way the platform does, to the focus object of the window
+// that has the keyboard; false when none has it (the dialog has ended).
+bool press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QWindow *window = QGuiApplication::focusWindow();
+    if (window == nullptr)
+        return false;
+    QTest::keyClick(window, key, modifiers);
+    return true;
+}
+
+bool type(const QString &text)
+{
+    for (const QChar c : text) {
+        QWindow *window = QGuiApplication::focusWindow();
+        if (window == nullptr)
+            return false;
+        QTest::keyClick(window, c.toLatin1());
+    }
+    return true;
+}
+
 } // namespace
 
 class StartFormTest final : public QObject {
@@ -64,6 +91,9 @@ private slots:
     void wrongValueTypeStopsTheLoadingThere();
     void buttonsDecideTheGoAhead();
     void textsSurviveReopeningAndAreReloadedNextStart();
+    void eachShowingIsCentredWithTheFocusOnResearch();
+    void keyboardAloneEndsTheDialog();
+    void keywordLabelFitsInsideTheFrame();
 };
 
 void StartFormTest::init()
@@ -168,6 +198,99 @@ void StartFormTest::textsSurviveReopeningAndAreReloadedNextStart()
     QCOMPARE(next.ui()->LabeledEdit1->text(), QStringLiteral("web hosting"));
     QCOMPARE(next.ui()->HomepageEdit->text(), QStringLiteral("my site/x:y"));
     QVERIFY(next.ui()->rbKeyword->isChecked());
+}
+
+// Qt centres a dialog over its parent and gives the focus by creation order,
+// keeping it where it was at the last showing; every showing must start
+// centred on the screen with "Research" focused, so Tab, Tab reaches the keyword.
+void StartFormTest::eachShowingIsCentredWithTheFocusOnResearch()
+{
+    QWidget owner;
+    owner.setGeometry(0, 0, 200, 100);
+    owner.show();
+    TStartForm form(&owner);
+    const QPoint screenCentre = form.screen()->availableGeometry().center();
+
+    for (int showing = 0; showing < 2; ++showing) {
+        QWidget *focused = nullptr;
+        QWidget *afterTwoTabs = nullptr;
+        QPoint centre;
+        runModal(form, [&](TStartForm &f) {
+            if (!QTest::qWaitForWindowActive(&f))
+                return;
+            focused = QApplication::focusWidget();
+            centre = f.frameGeometry().center();
+            if (press(Qt::Key_Tab) && press(Qt::Key_Tab))
+                afterTwoTabs = QApplication::focusWidget();
+            f.move(0, 0);   // left elsewhere, with the focus elsewhere
+        });
+        QVERIFY2((centre - screenCentre).manhattanLength() <= 1,
+                 qPrintable(QStringLiteral("showing %1 centred at %2,%3, screen centre %4,%5")
+                                .arg(showing).arg(centre.x()).arg(centre.y())
+                                .arg(screenCentre.x()).arg(screenCentre.y())));
+        QCOMPARE(focused, static_cast<QWidget *>(form.ui()->BitBtn1));
+        QCOMPARE(afterTwoTabs, static_cast<QWidget *>(form.ui()->LabeledEdit1));
+    }
+}
+
+// Enter presses the focused button; in a text field it does nothing, and no
+// button is ever the dialog's default.
+void StartFormTest::keyboardAloneEndsTheDialog()
+{
+    TStartForm form;
+    auto anyDefault = [&form] { return form.ui()->BitBtn1->isDefault() || form.ui()->BitBtn2->isDefault(); };
+
+    bool stayedOpen = false;
+    bool defaultSeen = false;
+    const int research = runModal(form, [&](TStartForm &f) {
+        if (!QTest::qWaitForWindowActive(&f))
+            return;
+        // Tab, Tab to the keyword; Enter there changes nothing.
+        stayedOpen = press(Qt::Key_Tab) && press(Qt::Key_Tab) && type(QStringLiteral("web hosting"))
+                     && press(Qt::Key_Return) && press(Qt::Key_Enter, Qt::KeypadModifier) && f.isVisible();
+        defaultSeen = anyDefault();
+        // Back to "Research", which no button press has made the default.
+        if (stayedOpen && press(Qt::Key_Tab, Qt::ShiftModifier)) {
+            defaultSeen = defaultSeen || anyDefault();
+            if (press(Qt::Key_Tab, Qt::ShiftModifier)) {
+                defaultSeen = defaultSeen || anyDefault();
+                press(Qt::Key_Return);
+            }
+        }
+    });
+    QVERIFY(stayedOpen);
+    QVERIFY(!defaultSeen);
+    QCOMPARE(research, TStartForm::kResearchResult);
+    QCOMPARE(form.ui()->LabeledEdit1->text(), QStringLiteral("web hosting"));
+    QVERIFY(!StopRequested);
+
+    // Tab to "Cancel", keypad Enter.
+    const int cancel = runModal(form, [](TStartForm &f) {
+        if (QTest::qWaitForWindowActive(&f) && press(Qt::Key_Tab))
+            press(Qt::Key_Enter, Qt::KeypadModifier);
+    });
+    QCOMPARE(cancel, TStartForm::kCancelResult);
+    QVERIFY(StopRequested);
+}
+
+// The keyword's label is wider than the edit below it: at the dialog's font
+// its last character must still end inside the frame.
+void StartFormTest::keywordLabelFitsInsideTheFrame()
+{
+    TStartForm form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QLabel *label = form.ui()->LabeledEdit1Label;
+    const QGroupBox *frame = form.ui()->GroupBox1;
+    QCOMPARE(label->text(), QStringLiteral("Enter keyword or phrase related to your business:"));
+    QCOMPARE(label->x(), form.ui()->LabeledEdit1->x());
+    const int textWidth = label->fontMetrics().horizontalAdvance(label->text());
+    QVERIFY2(textWidth <= label->contentsRect().width(),
+             qPrintable(QStringLiteral("text %1 px in a %2 px label").arg(textWidth).arg(label->width())));
+    const QRect inside = frame->contentsRect();
+    QVERIFY2(inside.contains(label->geometry()),
+             qPrintable(QStringLiteral("label right %1, frame inside right %2 of width %3")
+                            .arg(label->geometry().right()).arg(inside.right()).arg(frame->width())));
 }
 
 KELVORA_GUI_TEST_MAIN(StartFormTest)

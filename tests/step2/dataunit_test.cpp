@@ -12,6 +12,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QWindow>
 #include <QTreeWidget>
 
 #include <atomic>
@@ -56,6 +58,7 @@ private slots:
     void visitWebsiteOpensTheRowAndShowsPageOne();
     void nothingHappensWithoutASelectedRow();
     void unreachableSiteGivesAnEmptyDescription();
+    void eachShowingIsCentredWithTheFocusOnTheAddress();
 };
 
 void DataUnitTest::layout()
@@ -199,6 +202,55 @@ void DataUnitTest::unreachableSiteGivesAnEmptyDescription()
     form.Getwebsiteinformation2Click();
     QVERIFY(seen->seen);
     QCOMPARE(description, QString());
+}
+
+// Qt would centre the dialog over the main window and keep last showing's
+// focus; each showing starts centred on the screen on the address field, and
+// Enter on a focused button presses it.
+void DataUnitTest::eachShowingIsCentredWithTheFocusOnTheAddress()
+{
+    auto served = std::make_shared<std::atomic<int>>(0);
+    LoopbackServer server(countingHomePage(served));
+    step2test::ResolveAllTo(server.port());
+    Windows windows;
+    TForm1 &form = windows.form();
+    form.move(0, 0);
+    form.show();
+    addRows(form, {{"www.site.test", false, {"1", "", "", "", "", ""}}});
+    form.ui()->ListView1->setCurrentItem(form.ui()->ListView1->topLevelItem(0));
+    const QPoint screenCentre = DataForm->screen()->availableGeometry().center();
+
+    for (int showing = 0; showing < 2; ++showing) {
+        QWidget *focused = nullptr;
+        QWidget *afterBackTab = nullptr;
+        QPoint centre;
+        int result = -1;
+        const auto connection =
+            QObject::connect(DataForm, &QDialog::finished, DataForm, [&result](int code) { result = code; });
+        auto seen = AnswerNextModal([&](QWidget *modal) {
+            if (!QTest::qWaitForWindowActive(modal))
+                return;
+            focused = QApplication::focusWidget();
+            centre = modal->frameGeometry().center();
+            modal->move(0, 0);
+            // Back from the first tab stop to the last, "Close", and Enter.
+            QTest::keyClick(modal->windowHandle(), Qt::Key_Tab, Qt::ShiftModifier);
+            afterBackTab = QApplication::focusWidget();
+            QTest::keyClick(modal->windowHandle(), Qt::Key_Return);
+        });
+        form.Getwebsiteinformation2Click();
+        QObject::disconnect(connection);
+
+        QVERIFY(seen->seen);
+        QVERIFY2((centre - screenCentre).manhattanLength() <= 1,
+                 qPrintable(QStringLiteral("showing %1 centred at %2,%3, screen centre %4,%5")
+                                .arg(showing).arg(centre.x()).arg(centre.y())
+                                .arg(screenCentre.x()).arg(screenCentre.y())));
+        QCOMPARE(focused, static_cast<QWidget *>(DataForm->ui()->leURL));
+        QCOMPARE(afterBackTab, static_cast<QWidget *>(DataForm->ui()->BitBtn2));
+        QCOMPARE(result, 5);
+        QVERIFY(!DataForm->ui()->BitBtn2->isDefault());
+    }
 }
 
 STEP2_TEST_MAIN(DataUnitTest)

@@ -148,3 +148,28 @@ TEST(ParseOnlineSince, ReadsTheDateAfterTheMarker)
     for (const auto &c : cases)
         EXPECT_EQ(ParseOnlineSince(c.page), c.expected) << c.name;
 }
+
+// The date is read from the marker's own line only; the next line or table
+// cell holds some other figure.
+TEST(ParseOnlineSince, StopsAtTheEndOfTheMarkersLine)
+{
+    const struct {
+        const char *name;
+        std::string page;
+        std::string expected;
+    } cases[] = {
+        {"line break", "online since:<br>link popularity: 1,230</p>", ""},
+        {"self-closing line break", "online since: <br/>2003", ""},
+        {"end of paragraph", "<p>online since:</p><p>2003</p>", ""},
+        {"table cells", "<tr><td>online since:</td><td>2003</td></tr>", ""},
+        {"list items", "<li>online since: </li><li>rank 5</li>", ""},
+        {"new block", "online since: <DIV class=x>2003</div>", ""},
+        {"capital line break", "ONLINE SINCE: <B></B><BR>2003", ""},
+        {"inline tags and their ends", "online since:</b> <span class=\"d\"><font size=2><i>2003</i>", "2003"},
+        {"inline tags in capitals", "Online Since: </SPAN><B>12-Mar-1998</B><BR>", "12-Mar-1998"},
+        {"line ends after the date", "online since: 2003<br>link popularity: 7", "2003"},
+        {"paragraph with attributes", "online since: <p class=\"d\">2003", ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ParseOnlineSince(c.page), c.expected) << c.name;
+}
