@@ -6,6 +6,9 @@ namespace {
 
 constexpr QChar kQuote = u'\'';
 constexpr QChar kZoneField = u't';
+// Qt's C locale writes its short date with the month's name ("6 Dec 2026");
+// a machine without a locale set gets the plain numeric form instead.
+constexpr const char *kCShortDate = "d/M/yy";
 
 } // namespace
 
@@ -41,8 +44,11 @@ QString WithoutTimeZone(const QString &format)
 
 QString DateTimeLabel(const QDateTime &moment, const QLocale &locale)
 {
-    return QStringLiteral("Date/Time: ") + locale.toString(moment.date(), QLocale::ShortFormat)
-           + QLatin1Char(' ') + locale.toString(moment.time(), WithoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
+    const QString date = locale.language() == QLocale::C
+                             ? locale.toString(moment.date(), QString::fromLatin1(kCShortDate))
+                             : locale.toString(moment.date(), QLocale::ShortFormat);
+    return QStringLiteral("Date/Time: ") + date + QLatin1Char(' ')
+           + locale.toString(moment.time(), WithoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
 }
 
 } // namespace kelvora
