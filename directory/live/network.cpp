@@ -365,7 +365,8 @@ struct NetworkFetcher::Impl {
             waiting.push_front(std::move(job));
             return;
         }
-        std::string reason = curl_easy_strerror(code);
+        std::string reason = code == CURLE_OPERATION_TIMEDOUT ? "no answer within the time limit"
+                                                              : curl_easy_strerror(code);
         if (transfer->error[0] != '\0')
             reason += std::string(": ") + transfer->error;
         Complete(std::move(job), FailedResult(reason));

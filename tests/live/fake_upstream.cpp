@@ -170,6 +170,16 @@ std::vector<std::string> FakeUpstream::Rules() const
     return {":443:" + tls, ":80:" + plain, ":8888:" + plain};
 }
 
+std::vector<std::string> FakeUpstream::RulesFor(const std::vector<std::string> &hosts) const
+{
+    std::vector<std::string> rules;
+    for (const std::string &host : hosts) {
+        for (const std::string &rule : Rules())
+            rules.push_back(host + rule);
+    }
+    return rules;
+}
+
 void FakeUpstream::SetResults(const std::string &query, std::vector<Result> results, std::int64_t total)
 {
     const std::lock_guard lock(m_mutex);

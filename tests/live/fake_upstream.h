@@ -70,6 +70,8 @@ public:
     int PlainPort() const;
     // --connect-to rules sending ports 443, 80 and 8888 of any host here.
     std::vector<std::string> Rules() const;
+    // The same for the named hosts only; every other host is left alone.
+    std::vector<std::string> RulesFor(const std::vector<std::string> &hosts) const;
 
     // The engines' results for a query (as the engine receives it), in order;
     // total is what SearXNG reports as number_of_results (-1: left out).
