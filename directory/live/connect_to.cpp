@@ -81,7 +81,8 @@ std::optional<ConnectToRule> ParseConnectTo(std::string_view text)
     if (position == 0 || text[position - 1] != ':')
         return std::nullopt;
     const std::optional<int> toPort = TakePort(text, position, true);
-    if (!toPort)
+    // A rule sending a connection nowhere else is a typing error.
+    if (!toPort || (toHost->empty() && *toPort == 0))
         return std::nullopt;
     rule.fromHost = AsciiLower(*fromHost);
     rule.fromPort = *fromPort;

@@ -22,7 +22,8 @@ struct ConnectToRule {
     bool Matches(std::string_view host, int port) const;
 };
 
-// nullopt when text is not four colon-separated fields with valid ports.
+// nullopt when text is not four colon-separated fields with valid ports, or
+// when it names neither HOST2 nor PORT2.
 std::optional<ConnectToRule> ParseConnectTo(std::string_view text);
 
 // The first rule that matches host:port (host compared without letter case),
