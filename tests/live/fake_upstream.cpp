@@ -1,7 +1,10 @@
 #include "tests/live/fake_upstream.h"
 
 #include <httplib.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <nlohmann/json.hpp>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -17,6 +20,7 @@ constexpr int kMarginaliaDefaultCount = 20;
 // Enough workers that every request of a prefetch burst is answered at once.
 constexpr std::size_t kWorkers = 48;
 constexpr auto kStartTimeout = std::chrono::seconds(5);
+constexpr int kListenBacklog = 1024;
 
 std::string Lower(std::string text)
 {
@@ -86,6 +90,7 @@ struct FakeUpstream::Servers {
     httplib::Server plain;
     int tlsPort = 0;
     int plainPort = 0;
+    int listening[2] = {-1, -1};
     std::thread tlsThread;
     std::thread plainThread;
 };
@@ -120,6 +125,15 @@ FakeUpstream::FakeUpstream()
     };
     for (httplib::Server *server : {static_cast<httplib::Server *>(&m_servers->tls), &m_servers->plain}) {
         server->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+        // Accepted connections inherit TCP_NODELAY: the library writes head
+        // and body apart, and each answer would otherwise wait out the
+        // client's delayed acknowledgement.
+        server->set_socket_options([this, server](socket_t socket) {
+            m_servers->listening[server == &m_servers->tls ? 0 : 1] = socket;
+            int yes = 1;
+            setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+            setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof(yes));
+        });
         server->Get(".*", serve(server == &m_servers->tls));
     }
     if (!m_servers->tls.is_valid()) {
@@ -128,6 +142,10 @@ FakeUpstream::FakeUpstream()
     }
     m_servers->tlsPort = m_servers->tls.bind_to_any_port("127.0.0.1");
     m_servers->plainPort = m_servers->plain.bind_to_any_port("127.0.0.1");
+    // The library listens with a backlog of 5: a prefetch burst would lose
+    // handshakes and wait a second for their retry.
+    for (const int socket : m_servers->listening)
+        ::listen(socket, kListenBacklog);
     m_servers->tlsThread = std::thread([this] { m_servers->tls.listen_after_bind(); });
     m_servers->plainThread = std::thread([this] { m_servers->plain.listen_after_bind(); });
     const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
