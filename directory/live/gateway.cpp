@@ -181,7 +181,9 @@ Reply LiveGateway::Home(std::string_view hostLine)
 {
     const std::string host = HostName(hostLine);
     const std::int64_t siteCount = m_store != nullptr ? m_store->SiteCount() : 0;
-    if (!IsStorableHost(host))
+    // Not a site at all (no host name, or this machine and its network,
+    // e.g. someone visiting the gateway itself): the service's own page.
+    if (!IsStorableHost(host) || !MayList(host))
         return {200, RenderServicePage(siteCount)};
 
     std::shared_future<FetchResult> answer = m_fetcher.Fetch(HomePageRequest(host));
