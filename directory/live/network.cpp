@@ -153,14 +153,11 @@ struct NetworkFetcher::Impl {
             const std::lock_guard lock(mutex);
             if (!stopping) {
                 incoming.push_back(std::move(job));
-                job = nullptr;
+                curl_multi_wakeup(multi);
+                return;
             }
         }
-        if (job) {
-            Complete(std::move(job), FailedResult("the gateway is stopping"));
-            return;
-        }
-        curl_multi_wakeup(multi);
+        Complete(std::move(job), FailedResult("the gateway is stopping"));
     }
 
     void Run()

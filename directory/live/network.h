@@ -65,7 +65,8 @@ public:
     NetworkFetcher &operator=(const NetworkFetcher &) = delete;
 
     // Starts a fetch of request.url with request.headers and
-    // request.fallback; done is called once, on the fetcher's thread.
+    // request.fallback; done is called once, on the fetcher's thread (on
+    // the caller's, with a failure, once the fetcher is being destroyed).
     void Start(const FetchRequest &request, Callback done);
 
     Counters Stats() const;

@@ -43,7 +43,8 @@ TEST(WebCache, GivesBackTheExactAnswerUntilItExpires)
 {
     Clocked clock;
     WebCache cache(TemporaryFolder() + "/nested/folder/cache.db", kDefaultCacheBytes, clock.Clock());
-    std::string body("binary\0body\r\n\xff\xfe", 17);
+    static constexpr char kBytes[] = "binary\0body\r\n\xff\xfe";
+    const std::string body(kBytes, sizeof kBytes - 1);
     CachedAnswer answer = AnswerOf(body, 404);
     answer.truncated = true;
     answer.finalUrl = "https://www.b.test/after-redirect";
