@@ -178,17 +178,17 @@ EngineAnswer ReadMarginaliaAnswer(std::string_view text)
     return answer;
 }
 
-SearchEngine::SearchEngine(EngineSpec spec)
-    : m_spec(std::move(spec))
+SearchEngine::SearchEngine(EngineChoice choice)
+    : m_choice(std::move(choice))
 {
 }
 
 std::string SearchEngine::Name() const
 {
-    switch (m_spec.kind) {
-    case EngineSpec::Kind::Searxng: return "searxng";
-    case EngineSpec::Kind::Marginalia: return "marginalia";
-    case EngineSpec::Kind::Brave: return "brave";
+    switch (m_choice.kind) {
+    case EngineChoice::Kind::Searxng: return "searxng";
+    case EngineChoice::Kind::Marginalia: return "marginalia";
+    case EngineChoice::Kind::Brave: return "brave";
     }
     return "engine";
 }
@@ -199,20 +199,20 @@ FetchRequest SearchEngine::PageRequest(const std::string &query, int page) const
     FetchRequest request;
     request.timeToLive = kSearchTimeToLive;
     request.headers.emplace_back(kJsonAccept);
-    switch (m_spec.kind) {
-    case EngineSpec::Kind::Searxng:
-        request.url = m_spec.baseUrl + "/search?q=" + encoded + "&format=json&pageno=" + std::to_string(page);
+    switch (m_choice.kind) {
+    case EngineChoice::Kind::Searxng:
+        request.url = m_choice.baseUrl + "/search?q=" + encoded + "&format=json&pageno=" + std::to_string(page);
         break;
-    case EngineSpec::Kind::Marginalia:
+    case EngineChoice::Kind::Marginalia:
         request.url = std::string(kMarginaliaUrl) + "?query=" + encoded + "&count=" +
                       std::to_string(kEnginePageSize) + "&page=" + std::to_string(page);
-        request.headers.push_back("API-Key: " + m_spec.key);
+        request.headers.push_back("API-Key: " + m_choice.key);
         request.cacheKey = "marginalia:" + std::to_string(page) + ":" + query;
         break;
-    case EngineSpec::Kind::Brave:
+    case EngineChoice::Kind::Brave:
         request.url = std::string(kBraveUrl) + "?q=" + encoded + "&count=" + std::to_string(kEnginePageSize) +
                       "&offset=" + std::to_string(page - 1);
-        request.headers.push_back("X-Subscription-Token: " + m_spec.key);
+        request.headers.push_back("X-Subscription-Token: " + m_choice.key);
         request.cacheKey = "brave:" + std::to_string(page) + ":" + query;
         break;
     }
@@ -233,10 +233,10 @@ EngineAnswer SearchEngine::Read(const FetchResult &result) const
         return Failure("answered HTTP " + std::to_string(result.status));
     if (result.truncated)
         return Failure("answer larger than the size limit");
-    switch (m_spec.kind) {
-    case EngineSpec::Kind::Searxng: return ReadSearxngAnswer(result.body);
-    case EngineSpec::Kind::Marginalia: return ReadMarginaliaAnswer(result.body);
-    case EngineSpec::Kind::Brave: return ReadBraveAnswer(result.body);
+    switch (m_choice.kind) {
+    case EngineChoice::Kind::Searxng: return ReadSearxngAnswer(result.body);
+    case EngineChoice::Kind::Marginalia: return ReadMarginaliaAnswer(result.body);
+    case EngineChoice::Kind::Brave: return ReadBraveAnswer(result.body);
     }
     return Failure("unknown engine");
 }

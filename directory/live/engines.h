@@ -42,7 +42,7 @@ EngineAnswer ReadMarginaliaAnswer(std::string_view json);
 
 class SearchEngine final {
 public:
-    explicit SearchEngine(EngineSpec spec);
+    explicit SearchEngine(EngineChoice choice);
 
     // "searxng", "marginalia" or "brave", for the log.
     std::string Name() const;
@@ -54,7 +54,7 @@ public:
     EngineAnswer Read(const FetchResult &result) const;
 
 private:
-    EngineSpec m_spec;
+    EngineChoice m_choice;
 };
 
 } // namespace kelvora::directory::live

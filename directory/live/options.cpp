@@ -26,24 +26,24 @@ bool ParseListen(const std::string &text, std::string &address, int &port)
 
 } // namespace
 
-std::optional<EngineSpec> ParseEngine(std::string_view text, std::string &error)
+std::optional<EngineChoice> ParseEngine(std::string_view text, std::string &error)
 {
     const std::size_t colon = text.find(':');
     const std::string name = AsciiLower(text.substr(0, colon));
     const std::string_view value = colon == std::string_view::npos ? std::string_view() : text.substr(colon + 1);
-    EngineSpec engine;
+    EngineChoice engine;
     if (name == "marginalia") {
-        engine.kind = EngineSpec::Kind::Marginalia;
+        engine.kind = EngineChoice::Kind::Marginalia;
         engine.key = value.empty() ? std::string(kDefaultMarginaliaKey) : std::string(value);
     } else if (name == "brave") {
-        engine.kind = EngineSpec::Kind::Brave;
+        engine.kind = EngineChoice::Kind::Brave;
         engine.key = std::string(value);
         if (engine.key.empty()) {
             error = "brave needs an API key: brave:KEY";
             return std::nullopt;
         }
     } else if (name == "searxng") {
-        engine.kind = EngineSpec::Kind::Searxng;
+        engine.kind = EngineChoice::Kind::Searxng;
         std::string base(value);
         while (!base.empty() && base.back() == '/')
             base.pop_back();
@@ -114,7 +114,7 @@ std::optional<LiveOptions> ParseLiveOptions(const std::vector<std::string> &argu
         }
         const std::string &value = arguments[++i];
         if (argument == "--search-engine") {
-            const std::optional<EngineSpec> engine = ParseEngine(value, error);
+            const std::optional<EngineChoice> engine = ParseEngine(value, error);
             if (!engine)
                 return std::nullopt;
             options.engine = *engine;

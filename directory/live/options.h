@@ -13,7 +13,7 @@
 //       [--ca-file FILE] [--data FILE]
 namespace kelvora::directory::live {
 
-struct EngineSpec {
+struct EngineChoice {
     enum class Kind { Searxng, Marginalia, Brave };
     Kind kind = Kind::Marginalia;
     std::string baseUrl;   // Searxng: the instance, without a trailing "/"
@@ -25,10 +25,10 @@ constexpr std::string_view kDefaultMarginaliaKey = "public";
 
 // "searxng:URL" (an http or https URL), "marginalia" or "marginalia:KEY",
 // "brave:KEY"; nullopt with a reason otherwise.
-std::optional<EngineSpec> ParseEngine(std::string_view text, std::string &error);
+std::optional<EngineChoice> ParseEngine(std::string_view text, std::string &error);
 
 struct LiveOptions {
-    EngineSpec engine;
+    EngineChoice engine;
     std::string listenAddress = "127.0.0.1";
     int listenPort = 8355;
     std::string cacheFile;   // empty: DefaultCachePath()

@@ -60,13 +60,13 @@ FetchResult Answered(long status, std::string body, bool truncated = false)
     return result;
 }
 
-EngineSpec Spec(EngineSpec::Kind kind, std::string key = {}, std::string base = {})
+EngineChoice Choice(EngineChoice::Kind kind, std::string key = {}, std::string base = {})
 {
-    EngineSpec spec;
-    spec.kind = kind;
-    spec.key = std::move(key);
-    spec.baseUrl = std::move(base);
-    return spec;
+    EngineChoice choice;
+    choice.kind = kind;
+    choice.key = std::move(key);
+    choice.baseUrl = std::move(base);
+    return choice;
 }
 
 } // namespace
@@ -154,7 +154,7 @@ TEST(EngineReaders, RefuseWhatIsNotTheirAnswer)
 
 TEST(SearchEngine, JudgesAnswersBeforeReadingThem)
 {
-    const SearchEngine engine(Spec(EngineSpec::Kind::Marginalia, "public"));
+    const SearchEngine engine(Choice(EngineChoice::Kind::Marginalia, "public"));
     FetchResult failed;
     failed.error = "Couldn't connect to server";
     const struct {
@@ -180,17 +180,17 @@ TEST(SearchEngine, RequestsKeepTheQueryAndKeepKeysOutOfTheCache)
 {
     const std::string query = "\"garden tools\" & more";
     const FetchRequest searxng =
-        SearchEngine(Spec(EngineSpec::Kind::Searxng, "", "https://searx.test/sub")).PageRequest(query, 2);
+        SearchEngine(Choice(EngineChoice::Kind::Searxng, "", "https://searx.test/sub")).PageRequest(query, 2);
     EXPECT_EQ(searxng.url, "https://searx.test/sub/search?q=%22garden%20tools%22%20%26%20more&format=json&pageno=2");
     EXPECT_EQ(searxng.timeToLive, kSearchTimeToLive);
 
-    const FetchRequest brave = SearchEngine(Spec(EngineSpec::Kind::Brave, "sekret")).PageRequest(query, 3);
+    const FetchRequest brave = SearchEngine(Choice(EngineChoice::Kind::Brave, "sekret")).PageRequest(query, 3);
     EXPECT_EQ(brave.url, "https://api.search.brave.com/res/v1/web/search?q=%22garden%20tools%22%20%26%20more"
                          "&count=20&offset=2");
     EXPECT_NE(std::find(brave.headers.begin(), brave.headers.end(), "X-Subscription-Token: sekret"),
               brave.headers.end());
 
-    const FetchRequest marginalia = SearchEngine(Spec(EngineSpec::Kind::Marginalia, "sekret")).PageRequest(query, 1);
+    const FetchRequest marginalia = SearchEngine(Choice(EngineChoice::Kind::Marginalia, "sekret")).PageRequest(query, 1);
     EXPECT_EQ(marginalia.url,
               "https://api2.marginalia-search.com/search?query=%22garden%20tools%22%20%26%20more&count=20&page=1");
     EXPECT_NE(std::find(marginalia.headers.begin(), marginalia.headers.end(), "API-Key: sekret"),

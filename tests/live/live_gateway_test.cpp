@@ -53,12 +53,12 @@ std::vector<Result> Sites(int first, int last)
     return results;
 }
 
-EngineSpec Engine(const std::string &text)
+EngineChoice Engine(const std::string &text)
 {
     std::string error;
-    const std::optional<EngineSpec> engine = ParseEngine(text, error);
+    const std::optional<EngineChoice> engine = ParseEngine(text, error);
     EXPECT_TRUE(engine) << error;
-    return engine.value_or(EngineSpec{});
+    return engine.value_or(EngineChoice{});
 }
 
 // What the program takes from a results page: the total after "of about" and

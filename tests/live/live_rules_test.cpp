@@ -50,7 +50,7 @@ TEST(LiveOptions, ReadsTheWholeCommandLine)
                "--connect-to", "::127.0.0.1:9", "--ca-file", "/tmp/ca.pem", "--data", "/tmp/d.db"},
               error);
     ASSERT_TRUE(options) << error;
-    EXPECT_EQ(options->engine.kind, EngineSpec::Kind::Searxng);
+    EXPECT_EQ(options->engine.kind, EngineChoice::Kind::Searxng);
     EXPECT_EQ(options->engine.baseUrl, "http://127.0.0.1:8888");
     EXPECT_EQ(options->listenAddress, "127.0.0.1");
     EXPECT_EQ(options->listenPort, 9000);
@@ -68,7 +68,7 @@ TEST(LiveOptions, DefaultsToMarginaliasPublicKeyAndTheUsersCache)
     std::string error;
     const std::optional<LiveOptions> options = Parse({"--live"}, error);
     ASSERT_TRUE(options) << error;
-    EXPECT_EQ(options->engine.kind, EngineSpec::Kind::Marginalia);
+    EXPECT_EQ(options->engine.kind, EngineChoice::Kind::Marginalia);
     EXPECT_EQ(options->engine.key, "public");
     EXPECT_EQ(options->cacheFile, "/tmp/xdg-cache/kelvora/web-cache.db");
     EXPECT_EQ(options->listenPort, 8355);
