@@ -19,6 +19,7 @@
 #include "directory/csv_import.h"
 #include "directory/dataset.h"
 #include "directory/debian_import.h"
+#include "directory/live/live_service.h"
 #include "directory/rank_import.h"
 #include "directory/server.h"
 #include "directory/store.h"
@@ -40,6 +41,9 @@ constexpr const char *kUsage =
     "       kelvora-directory import-csv FILE OUT.db\n"
     "       kelvora-directory import-tranco FILE DB\n"
     "       kelvora-directory import-hostranks FILE DB\n"
+    "       kelvora-directory --live [--search-engine ENGINE] [--listen ADDR:PORT]\n"
+    "                         [--cache FILE] [--offline] [--connect-to H1:P1:H2:P2]...\n"
+    "                         [--ca-file FILE] [--data FILE]\n"
     "\n"
     "Serves a read-only site directory over HTTP for Kelvora: keyword and\n"
     "backlink search at /search?p=..., site details at /data/details/?url=...,\n"
@@ -53,7 +57,12 @@ constexpr const char *kUsage =
     "import-debian builds a data set from the machine's package catalogue\n"
     "(apt-cache dumpavail, or FILE); import-csv from a CSV file (see\n"
     "docs/directory.md); import-tranco and import-hostranks set traffic ranks\n"
-    "of an existing data set from a Tranco list or Common Crawl host ranks.\n";
+    "of an existing data set from a Tranco list or Common Crawl host ranks.\n"
+    "\n"
+    "--live answers the same requests from the live web: ENGINE is searxng:URL,\n"
+    "marginalia[:KEY] (default marginalia:public) or brave:KEY; answers are\n"
+    "cached in FILE (default ${XDG_CACHE_HOME:-~/.cache}/kelvora/web-cache.db),\n"
+    "and --offline answers from it alone. See docs/live.md.\n";
 
 int UsageError(const std::string &message)
 {
@@ -282,6 +291,10 @@ int main(int argc, char **argv)
             if (command == "import-hostranks")
                 return ImportRanks(arguments, true);
             return UsageError("unknown command '" + command + "'");
+        }
+        for (const std::string &argument : arguments) {
+            if (argument == "--live")
+                return kelvora::directory::live::RunLive(arguments);
         }
         return Serve(arguments);
     } catch (const std::exception &error) {

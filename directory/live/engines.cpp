@@ -1,0 +1,244 @@
+#include "directory/live/engines.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <limits>
+
+#include "directory/live/text.h"
+
+namespace kelvora::directory::live {
+
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr std::string_view kBraveUrl = "https://api.search.brave.com/res/v1/web/search";
+constexpr std::string_view kMarginaliaUrl = "https://api2.marginalia-search.com/search";
+constexpr std::string_view kJsonAccept = "Accept: application/json";
+
+// Nesting depth of the JSON text, counted outside strings, so that a hostile
+// answer cannot make the parser or the destructor recurse without bound.
+bool NestsTooDeep(std::string_view text)
+{
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxJsonDepth)
+                return true;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+EngineAnswer Failure(std::string reason)
+{
+    EngineAnswer answer;
+    answer.error = std::move(reason);
+    answer.more = false;
+    return answer;
+}
+
+bool Parse(std::string_view text, Json &json, EngineAnswer &failure)
+{
+    if (NestsTooDeep(text)) {
+        failure = Failure("malformed JSON (nested deeper than " + std::to_string(kMaxJsonDepth) + ")");
+        return false;
+    }
+    json = Json::parse(text.begin(), text.end(), nullptr, false);
+    if (json.is_discarded()) {
+        failure = Failure("malformed JSON");
+        return false;
+    }
+    if (!json.is_object()) {
+        failure = Failure("malformed JSON (not an object)");
+        return false;
+    }
+    return true;
+}
+
+std::string StringField(const Json &object, const char *name)
+{
+    const auto found = object.find(name);
+    if (found == object.end() || !found->is_string())
+        return {};
+    return found->get_ref<const std::string &>();
+}
+
+// Entries of a results array; items without a string "url" are skipped.
+bool ReadEntries(const Json &results, const char *snippetField, EngineAnswer &answer)
+{
+    if (!results.is_array())
+        return false;
+    answer.entries.reserve(results.size());
+    for (const Json &item : results) {
+        if (!item.is_object())
+            continue;
+        EngineEntry entry;
+        entry.url = StringField(item, "url");
+        if (entry.url.empty())
+            continue;
+        entry.title = StringField(item, "title");
+        entry.snippet = StringField(item, snippetField);
+        answer.entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+// A non-negative count from an integer or a floating-point number.
+std::int64_t CountField(const Json &object, const char *name)
+{
+    const auto found = object.find(name);
+    if (found == object.end())
+        return -1;
+    if (found->is_number_unsigned())
+        return static_cast<std::int64_t>(std::min<std::uint64_t>(
+            found->get<std::uint64_t>(), static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())));
+    if (found->is_number_integer())
+        return std::max<std::int64_t>(found->get<std::int64_t>(), -1);
+    if (found->is_number_float()) {
+        const double value = found->get<double>();
+        if (!std::isfinite(value) || value < 0)
+            return -1;
+        if (value >= 9.0e18)
+            return std::numeric_limits<std::int64_t>::max();
+        return static_cast<std::int64_t>(value);
+    }
+    return -1;
+}
+
+} // namespace
+
+EngineAnswer ReadSearxngAnswer(std::string_view text)
+{
+    Json json;
+    EngineAnswer answer;
+    if (!Parse(text, json, answer))
+        return answer;
+    const auto results = json.find("results");
+    if (results == json.end() || !ReadEntries(*results, "content", answer))
+        return Failure("malformed answer (no \"results\" list)");
+    answer.ok = true;
+    answer.total = CountField(json, "number_of_results");
+    answer.more = !answer.entries.empty();
+    return answer;
+}
+
+EngineAnswer ReadBraveAnswer(std::string_view text)
+{
+    Json json;
+    EngineAnswer answer;
+    if (!Parse(text, json, answer))
+        return answer;
+    answer.ok = true;
+    answer.more = false;
+    // Brave leaves "web" out when nothing was found.
+    const auto web = json.find("web");
+    if (web != json.end()) {
+        const auto results = web->is_object() ? web->find("results") : web->end();
+        if (!web->is_object() || results == web->end() || !ReadEntries(*results, "description", answer))
+            return Failure("malformed answer (no \"web\".\"results\" list)");
+        answer.more = static_cast<int>(answer.entries.size()) >= kEnginePageSize;
+    }
+    const auto query = json.find("query");
+    if (query != json.end() && query->is_object()) {
+        const auto more = query->find("more_results_available");
+        if (more != query->end() && more->is_boolean())
+            answer.more = more->get<bool>() && !answer.entries.empty();
+    }
+    return answer;
+}
+
+EngineAnswer ReadMarginaliaAnswer(std::string_view text)
+{
+    Json json;
+    EngineAnswer answer;
+    if (!Parse(text, json, answer))
+        return answer;
+    const auto results = json.find("results");
+    if (results == json.end() || !ReadEntries(*results, "description", answer))
+        return Failure("malformed answer (no \"results\" list)");
+    answer.ok = true;
+    answer.more = static_cast<int>(answer.entries.size()) >= kEnginePageSize;
+    return answer;
+}
+
+SearchEngine::SearchEngine(EngineChoice choice)
+    : m_choice(std::move(choice))
+{
+}
+
+std::string SearchEngine::Name() const
+{
+    switch (m_choice.kind) {
+    case EngineChoice::Kind::Searxng: return "searxng";
+    case EngineChoice::Kind::Marginalia: return "marginalia";
+    case EngineChoice::Kind::Brave: return "brave";
+    }
+    return "engine";
+}
+
+FetchRequest SearchEngine::PageRequest(const std::string &query, int page) const
+{
+    const std::string encoded = PercentEncode(query);
+    FetchRequest request;
+    request.timeToLive = kSearchTimeToLive;
+    request.headers.emplace_back(kJsonAccept);
+    switch (m_choice.kind) {
+    case EngineChoice::Kind::Searxng:
+        request.url = m_choice.baseUrl + "/search?q=" + encoded + "&format=json&pageno=" + std::to_string(page);
+        break;
+    case EngineChoice::Kind::Marginalia:
+        request.url = std::string(kMarginaliaUrl) + "?query=" + encoded + "&count=" +
+                      std::to_string(kEnginePageSize) + "&page=" + std::to_string(page);
+        request.headers.push_back("API-Key: " + m_choice.key);
+        request.cacheKey = "marginalia:" + std::to_string(page) + ":" + query;
+        break;
+    case EngineChoice::Kind::Brave:
+        request.url = std::string(kBraveUrl) + "?q=" + encoded + "&count=" + std::to_string(kEnginePageSize) +
+                      "&offset=" + std::to_string(page - 1);
+        request.headers.push_back("X-Subscription-Token: " + m_choice.key);
+        request.cacheKey = "brave:" + std::to_string(page) + ":" + query;
+        break;
+    }
+    // Only a readable answer is worth replaying; an error page or a rate
+    // limit is asked for again next time.
+    const SearchEngine engine = *this;
+    request.keep = [engine](const FetchResult &result) { return engine.Read(result).ok; };
+    return request;
+}
+
+EngineAnswer SearchEngine::Read(const FetchResult &result) const
+{
+    if (!result.Answered())
+        return Failure(result.error.empty() ? "no answer" : result.error);
+    if (result.status == 429 || result.status == 503)
+        return Failure("rate limited (HTTP " + std::to_string(result.status) + ")");
+    if (result.status < 200 || result.status > 299)
+        return Failure("answered HTTP " + std::to_string(result.status));
+    if (result.truncated)
+        return Failure("answer larger than the size limit");
+    switch (m_choice.kind) {
+    case EngineChoice::Kind::Searxng: return ReadSearxngAnswer(result.body);
+    case EngineChoice::Kind::Marginalia: return ReadMarginaliaAnswer(result.body);
+    case EngineChoice::Kind::Brave: return ReadBraveAnswer(result.body);
+    }
+    return Failure("unknown engine");
+}
+
+} // namespace kelvora::directory::live

@@ -1,0 +1,196 @@
+#include "directory/live/fetch.h"
+
+#include <exception>
+
+#include "directory/live/cache.h"
+#include "directory/live/network.h"
+#include "directory/live/robots.h"
+#include "directory/live/text.h"
+
+namespace kelvora::directory::live {
+
+namespace {
+
+bool KeptByDefault(const FetchResult &result)
+{
+    return result.status != 429 && result.status < 500;
+}
+
+FetchResult FromCache(const CachedAnswer &answer)
+{
+    FetchResult result;
+    result.outcome = FetchResult::Outcome::Answered;
+    result.status = answer.status;
+    result.body = answer.body;
+    result.truncated = answer.truncated;
+    result.finalUrl = answer.finalUrl;
+    result.fromCache = true;
+    return result;
+}
+
+FetchResult Outcome(FetchResult::Outcome outcome, std::string error)
+{
+    FetchResult result;
+    result.outcome = outcome;
+    result.error = std::move(error);
+    return result;
+}
+
+std::shared_future<FetchResult> Ready(FetchResult result)
+{
+    std::promise<FetchResult> promise;
+    promise.set_value(std::move(result));
+    return promise.get_future().share();
+}
+
+} // namespace
+
+struct Fetcher::InFlight {
+    std::promise<FetchResult> promise;
+    std::shared_future<FetchResult> future = promise.get_future().share();
+    std::vector<Callback> listeners;
+};
+
+Fetcher::Fetcher(WebCache &cache, NetworkFetcher *network, Log log)
+    : m_cache(cache)
+    , m_network(network)
+    , m_log(std::move(log))
+{
+}
+
+Fetcher::~Fetcher() = default;
+
+std::shared_future<FetchResult> Fetcher::Fetch(const FetchRequest &request)
+{
+    return Start(request, {}, true);
+}
+
+void Fetcher::Fetch(const FetchRequest &request, Callback done)
+{
+    Start(request, std::move(done), true);
+}
+
+void Fetcher::Warm(const FetchRequest &request)
+{
+    Start(request, {}, false);
+}
+
+std::shared_future<FetchResult> Fetcher::Start(const FetchRequest &request, Callback done, bool readCached)
+{
+    const std::string key = request.Key();
+    std::optional<FetchResult> immediate;
+    std::shared_future<FetchResult> future;
+    {
+        // The in-flight table and the cache are consulted under one lock, and
+        // a finished fetch is stored before it leaves the table, so a caller
+        // finds either the running fetch or its stored answer: never neither.
+        const std::lock_guard lock(m_mutex);
+        if (const auto running = m_inFlight.find(key); running != m_inFlight.end()) {
+            if (done)
+                running->second->listeners.push_back(std::move(done));
+            return running->second->future;
+        }
+        try {
+            if (!readCached) {
+                if (m_cache.HasFresh(key))
+                    return {};
+            } else if (std::optional<CachedAnswer> cached = m_cache.Find(key)) {
+                immediate = FromCache(*cached);
+            }
+        } catch (const std::exception &error) {
+            m_log("cache: " + std::string(error.what()));
+        }
+        if (!immediate && m_network == nullptr)
+            immediate = Outcome(FetchResult::Outcome::NotCached, "not in the cache (offline)");
+        if (!immediate) {
+            auto entry = std::make_shared<InFlight>();
+            if (done)
+                entry->listeners.push_back(std::move(done));
+            future = entry->future;
+            m_inFlight.emplace(key, std::move(entry));
+        }
+    }
+    if (immediate) {
+        if (done)
+            done(*immediate);
+        return Ready(std::move(*immediate));
+    }
+
+    const std::optional<UrlParts> parts = SplitUrl(request.url);
+    if (request.robots == RobotsCheck::Obey && parts && parts->target != "/")
+        CheckRobotsThenFetch(request, key);
+    else
+        StartNetwork(request, key);
+    return future;
+}
+
+void Fetcher::StartNetwork(const FetchRequest &request, const std::string &key)
+{
+    const std::chrono::seconds timeToLive = request.timeToLive;
+    std::function<bool(const FetchResult &)> keep = request.keep;
+    m_network->Start(request, [this, key, timeToLive, keep](FetchResult result) {
+        if (result.Answered() && (keep ? keep(result) : KeptByDefault(result))) {
+            CachedAnswer answer;
+            answer.status = result.status;
+            answer.finalUrl = result.finalUrl;
+            answer.body = result.body;
+            answer.truncated = result.truncated;
+            try {
+                m_cache.Store(key, answer, timeToLive);
+            } catch (const std::exception &error) {
+                m_log("cache: " + std::string(error.what()));
+            }
+        }
+        Complete(key, std::move(result));
+    });
+}
+
+void Fetcher::CheckRobotsThenFetch(const FetchRequest &request, const std::string &key)
+{
+    const UrlParts parts = *SplitUrl(request.url);
+    FetchRequest robots;
+    robots.url = Origin(parts) + "/robots.txt";
+    robots.timeToLive = kPageTimeToLive;
+    robots.headers.emplace_back("Accept: text/plain,*/*;q=0.5");
+    Fetch(robots, [this, request, key, target = parts.target](const FetchResult &answer) {
+        // RFC 9309: no robots.txt (4xx) allows everything; one that cannot
+        // be had (5xx, no answer) forbids everything for now.
+        RobotsRules rules = RobotsRules::DisallowAll();
+        if (answer.Answered() && answer.status >= 200 && answer.status <= 299)
+            rules = RobotsRules::Parse(answer.body);
+        else if (answer.Answered() && answer.status >= 400 && answer.status <= 499)
+            rules = RobotsRules::AllowAll();
+        if (!rules.Allows(target)) {
+            Complete(key, Outcome(FetchResult::Outcome::Disallowed, "robots.txt forbids " + request.url));
+            return;
+        }
+        StartNetwork(request, key);
+    });
+}
+
+void Fetcher::Complete(const std::string &key, FetchResult result)
+{
+    std::shared_ptr<InFlight> entry;
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto found = m_inFlight.find(key);
+        if (found == m_inFlight.end())
+            return;
+        entry = std::move(found->second);
+        m_inFlight.erase(found);
+    }
+    // Waiting requests go on first; prefetch listeners come after them.
+    if (entry->listeners.empty()) {
+        entry->promise.set_value(std::move(result));
+        return;
+    }
+    entry->promise.set_value(result);
+    for (const Callback &listener : entry->listeners) {
+        try {
+            listener(result);
+        } catch (...) {
+        }
+    }
+}
+
+} // namespace kelvora::directory::live

@@ -1,0 +1,203 @@
+#include "directory/live/gateway.h"
+
+#include <algorithm>
+
+#include "directory/live/address.h"
+#include "directory/live/listing.h"
+#include "directory/live/text.h"
+#include "directory/pages.h"
+#include "directory/query.h"
+
+namespace kelvora::directory::live {
+
+namespace {
+
+constexpr int kHttpPort = 80;
+constexpr int kHttpsPort = 443;
+
+// What a site that cannot be fetched gets: its name and no anchor, so its
+// outbound count is 0 and its title reads as the host.
+std::string UnreachablePage(const std::string &host)
+{
+    const std::string name = HtmlEscape(host);
+    return "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" + name +
+           "</title>\n</head>\n<body>\n<p>" + name + " could not be fetched.</p>\n</body>\n</html>\n";
+}
+
+bool HasWordCharacter(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+               byte >= 0x80;
+    });
+}
+
+// A request's text as the log shows it: one line, bounded.
+std::string ForLog(const std::string &text)
+{
+    constexpr std::size_t kMaxLogText = 200;
+    std::string line = text.substr(0, kMaxLogText);
+    for (char &c : line) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    }
+    return line;
+}
+
+std::string Trimmed(const std::string &text)
+{
+    const std::size_t start = text.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos)
+        return {};
+    const std::size_t end = text.find_last_not_of(" \t\r\n");
+    return text.substr(start, end + 1 - start);
+}
+
+} // namespace
+
+LiveGateway::LiveGateway(SearchEngine engine, Fetcher &fetcher, std::vector<ConnectToRule> connectTo,
+                         const Store *store, Log log)
+    : m_engine(std::move(engine))
+    , m_fetcher(fetcher)
+    , m_connectTo(std::move(connectTo))
+    , m_store(store)
+    , m_log(std::move(log))
+{
+    m_prefetcher.AddStep([this](const ListedSite &site) { m_fetcher.Warm(HomePageRequest(site.host)); });
+}
+
+FetchRequest LiveGateway::HomePageRequest(const std::string &host)
+{
+    FetchRequest request;
+    request.url = "https://" + host + "/";
+    request.fallback = SchemeFallback::HttpAfterHttps;
+    request.timeToLive = kPageTimeToLive;
+    return request;
+}
+
+Reply LiveGateway::Respond(std::string_view path, std::string_view query, std::string_view hostLine)
+{
+    if (path == "/search")
+        return Search(query);
+    if (path == "/data/details/" || path == "/data/details")
+        return Details(query);
+    if (path == "/")
+        return Home(hostLine);
+    return {404, RenderErrorPage(404, "Not Found")};
+}
+
+bool LiveGateway::MayList(const std::string &host) const
+{
+    return MayContact(host, kHttpsPort, m_connectTo) || MayContact(host, kHttpPort, m_connectTo);
+}
+
+Reply LiveGateway::Search(std::string_view query)
+{
+    std::string text = QueryValue(query, "p").value_or(std::string());
+    if (text.size() > kMaxSearchText)
+        text.resize(kMaxSearchText);
+    const std::int64_t pageSize = ParseCount(QueryValue(query, "n").value_or(""), kDefaultPageSize, 1, kMaxPageSize);
+    const std::int64_t first = ParseCount(QueryValue(query, "b").value_or(""), 1, 1, kMaxFirstResult);
+
+    const SearchText parsed = ParseSearchText(text);
+    if (parsed.kind == SearchText::Kind::Keywords)
+        return KeywordSearch(text, first, pageSize);
+
+    // Backlinks: only a data set knows them, and only for its own sites.
+    ListingPage page;
+    if (m_store != nullptr && !parsed.linkKey.empty() && m_store->FindSite(parsed.linkKey))
+        page = m_store->SearchBacklinks(parsed.linkKey, first - 1, pageSize);
+    return {200, RenderSearchPage(text, page, first, pageSize)};
+}
+
+Reply LiveGateway::KeywordSearch(const std::string &text, std::int64_t first, std::int64_t pageSize)
+{
+    // The text goes to the engine as the program sent it, quotes and all,
+    // so that a phrase stays a phrase.
+    const std::string engineQuery = Trimmed(text);
+    if (!HasWordCharacter(engineQuery))
+        return {200, RenderSearchPage(text, ListingPage{}, first, pageSize)};
+
+    const std::size_t wanted = static_cast<std::size_t>(first - 1 + pageSize);
+    const std::string logName = "search " + ForLog(engineQuery) + ": " + m_engine.Name();
+    // One deadline for all upstream pages, so the program always gets its
+    // answer before it gives up on us.
+    const auto deadline = std::chrono::steady_clock::now() + kAnswerWait;
+    HostCollector collector([this](const std::string &host) { return MayList(host); });
+    std::int64_t engineTotal = -1;
+    int pages = 0;
+    for (int page = 1; page <= kMaxUpstreamPages && collector.Count() < wanted; ++page) {
+        std::shared_future<FetchResult> answer = m_fetcher.Fetch(m_engine.PageRequest(engineQuery, page));
+        if (answer.wait_until(deadline) != std::future_status::ready) {
+            m_log(logName + " page " + std::to_string(page) + ": no answer in time");
+            break;
+        }
+        const EngineAnswer read = m_engine.Read(answer.get());
+        if (!read.ok) {
+            m_log(logName + " page " + std::to_string(page) + ": " + read.error);
+            // A first page that fails says nothing worth listing; a later
+            // one leaves what the earlier pages found.
+            if (page == 1)
+                return {200, RenderSearchPage(text, ListingPage{}, first, pageSize)};
+            break;
+        }
+        ++pages;
+        collector.Add(read.entries);
+        if (read.total >= 0)
+            engineTotal = read.total;
+        if (!read.more)
+            break;
+    }
+
+    const std::vector<Listing> &all = collector.Listings();
+    ListingPage page;
+    page.total = ResultsTotal(engineTotal, all.size());
+    const std::size_t begin = std::min(all.size(), static_cast<std::size_t>(first - 1));
+    const std::size_t end = std::min(all.size(), begin + static_cast<std::size_t>(pageSize));
+    page.items.assign(all.begin() + static_cast<std::ptrdiff_t>(begin), all.begin() + static_cast<std::ptrdiff_t>(end));
+    m_log(logName + ": " + std::to_string(all.size()) + " hosts from " + std::to_string(pages) +
+          " page(s), listing " + std::to_string(page.items.size()));
+
+    std::vector<std::string> hosts;
+    hosts.reserve(page.items.size());
+    for (const Listing &item : page.items)
+        hosts.push_back(item.host);
+    m_prefetcher.Start(hosts, engineQuery);
+    return {200, RenderSearchPage(text, page, first, pageSize)};
+}
+
+Reply LiveGateway::Details(std::string_view query) const
+{
+    const std::string key = HostKey(QueryValue(query, "url").value_or(std::string()));
+    if (m_store != nullptr && !key.empty()) {
+        if (const std::optional<Site> site = m_store->FindSite(key))
+            return {200, RenderDetailsPage(*site, m_store->RelatedHosts(site->id))};
+    }
+    return {200, RenderUnknownDetailsPage()};
+}
+
+Reply LiveGateway::Home(std::string_view hostLine)
+{
+    const std::string host = HostName(hostLine);
+    const std::int64_t siteCount = m_store != nullptr ? m_store->SiteCount() : 0;
+    // Not a site at all (no host name, or this machine and its network,
+    // e.g. someone visiting the gateway itself): the service's own page.
+    if (!IsStorableHost(host) || !MayList(host))
+        return {200, RenderServicePage(siteCount)};
+
+    std::shared_future<FetchResult> answer = m_fetcher.Fetch(HomePageRequest(host));
+    if (answer.wait_for(kAnswerWait) != std::future_status::ready) {
+        m_log("home page " + host + ": no answer in time");
+        return {200, UnreachablePage(host)};
+    }
+    const FetchResult &result = answer.get();
+    if (result.Answered())
+        return {200, result.body};
+    if (result.outcome == FetchResult::Outcome::NotCached)
+        return {200, RenderServicePage(siteCount)};
+    m_log("home page " + host + ": " + result.error);
+    return {200, UnreachablePage(host)};
+}
+
+} // namespace kelvora::directory::live

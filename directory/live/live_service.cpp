@@ -1,0 +1,132 @@
+#include "directory/live/live_service.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <thread>
+
+namespace kelvora::directory::live {
+
+namespace {
+
+constexpr const char *kProgram = "kelvora-directory";
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr auto kStopRetry = std::chrono::milliseconds(20);
+
+void LogToStandardError(const std::string &line)
+{
+    static std::mutex mutex;
+    const std::lock_guard lock(mutex);
+    std::cerr << kProgram << ": " << line << std::endl;
+}
+
+// Serves until SIGINT or SIGTERM. The signals are blocked in every thread
+// and taken by one thread of ours, so the stop runs as ordinary code; it is
+// repeated because a signal may come before the server has started.
+void ServeUntilSignalled(DirectoryServer &server, const sigset_t &signals)
+{
+    std::atomic<bool> finished{false};
+    std::thread stopper([&server, &signals, &finished] {
+        int received = 0;
+        sigwait(&signals, &received);
+        while (!finished) {
+            server.Stop();
+            std::this_thread::sleep_for(kStopRetry);
+        }
+    });
+    server.Serve();
+    finished = true;
+    pthread_kill(stopper.native_handle(), SIGTERM);   // wakes it when no signal came
+    stopper.join();
+}
+
+} // namespace
+
+LiveService::LiveService(const LiveOptions &options, LiveSettings settings)
+{
+    auto log = settings.log ? settings.log : LogToStandardError;
+    if (!options.dataFile.empty()) {
+        if (!std::filesystem::exists(options.dataFile))
+            throw std::runtime_error("no data set at " + options.dataFile);
+        m_store = std::make_unique<Store>(options.dataFile);
+    }
+    m_cache = std::make_unique<WebCache>(options.cacheFile, settings.cacheBytes, settings.clock);
+    if (!options.offline) {
+        NetworkConfig config;
+        config.connectTo = options.connectTo;
+        config.extraCaFile = options.caFile;
+        config.caBundle = settings.caBundle;
+        config.resolve = settings.resolve;
+        config.timeLimit = settings.timeLimit;
+        config.maxBodyBytes = settings.maxBodyBytes;
+        m_network = std::make_unique<NetworkFetcher>(std::move(config));
+    }
+    m_fetcher = std::make_unique<Fetcher>(*m_cache, m_network.get(), log);
+    m_gateway = std::make_unique<LiveGateway>(SearchEngine(options.engine), *m_fetcher, options.connectTo,
+                                              m_store.get(), log);
+    m_gateway->Prefetch().SetEnabled(settings.prefetch);
+}
+
+LiveService::~LiveService()
+{
+    // The network goes first: its last callbacks still reach the fetcher
+    // and the cache.
+    m_network.reset();
+}
+
+Reply LiveService::Respond(std::string_view path, std::string_view query, std::string_view hostLine)
+{
+    return m_gateway->Respond(path, query, hostLine);
+}
+
+DirectoryServer::Responder LiveService::Responder()
+{
+    return [this](std::string_view path, std::string_view query, std::string_view hostLine) {
+        return Respond(path, query, hostLine);
+    };
+}
+
+int RunLive(const std::vector<std::string> &arguments)
+{
+    std::string error;
+    const std::optional<LiveOptions> options = ParseLiveOptions(arguments, error);
+    if (!options) {
+        std::cerr << kProgram << ": " << error << " (try --help)\n";
+        return kExitUsage;
+    }
+    // Blocked before any thread starts, so that every thread inherits it
+    // and only the stopper takes the signals.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::unique_ptr<LiveService> service;
+    try {
+        service = std::make_unique<LiveService>(*options);
+    } catch (const std::exception &failure) {
+        std::cerr << kProgram << ": " << failure.what() << '\n';
+        return kExitFailure;
+    }
+
+    DirectoryServer server(service->Responder());
+    if (!server.Bind(options->listenAddress, options->listenPort, error)) {
+        std::cerr << kProgram << ": " << error << '\n';
+        return kExitFailure;
+    }
+    std::cout << kProgram << ": live" << (options->offline ? " (offline, from the cache)" : "") << " on http://"
+              << options->listenAddress << ':' << server.Port() << "/ with cache " << options->cacheFile
+              << std::endl;
+    ServeUntilSignalled(server, signals);
+    return 0;
+}
+
+} // namespace kelvora::directory::live

@@ -1,0 +1,513 @@
+#include "directory/live/network.h"
+
+#include <curl/curl.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <unordered_map>
+
+#include "directory/live/address.h"
+#include "directory/live/text.h"
+
+namespace kelvora::directory::live {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The loop wakes at least this often to end fetches whose time is up while
+// they wait for a free slot.
+constexpr int kPollIntervalMs = 100;
+// How long the parsed roots are kept before the bundle is read again.
+constexpr long kRootsCacheSeconds = 24 * 3600;
+constexpr std::string_view kDefaultAccept = "Accept: text/html,application/xhtml+xml,*/*;q=0.8";
+
+void InitialiseCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct Job {
+    std::string url;
+    std::vector<std::string> headers;
+    NetworkFetcher::Callback done;
+    Clock::time_point deadline;
+    int redirects = 0;
+    bool mayFallBack = false;   // only the first https:// attempt
+};
+
+bool IsRedirect(long status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Failures that say the https:// address could not be reached at all. A
+// certificate that fails its check (CURLE_PEER_FAILED_VERIFICATION) is not
+// among them: that is a site to distrust, not to reach in plain text.
+bool CouldNotConnect(CURLcode code)
+{
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::vector<X509 *> LoadCertificates(const std::string &path)
+{
+    std::vector<X509 *> certificates;
+    BIO *file = BIO_new_file(path.c_str(), "r");
+    if (file == nullptr) {
+        ERR_clear_error();
+        throw std::runtime_error("cannot read the CA file " + path);
+    }
+    while (X509 *certificate = PEM_read_bio_X509(file, nullptr, nullptr, nullptr))
+        certificates.push_back(certificate);
+    ERR_clear_error();   // the read that found no further certificate
+    BIO_free(file);
+    if (certificates.empty())
+        throw std::runtime_error("no PEM certificate in the CA file " + path);
+    return certificates;
+}
+
+} // namespace
+
+struct NetworkFetcher::Impl {
+    struct Transfer {
+        Impl *owner = nullptr;
+        std::unique_ptr<Job> job;
+        CURL *easy = nullptr;
+        curl_slist *headers = nullptr;
+        std::string host;
+        std::string body;
+        bool truncated = false;
+        bool allowPrivate = false;
+        std::string refusal;   // set when the address was refused
+        char error[CURL_ERROR_SIZE] = {};
+
+        ~Transfer()
+        {
+            if (easy != nullptr)
+                curl_easy_cleanup(easy);
+            curl_slist_free_all(headers);
+        }
+    };
+
+    explicit Impl(NetworkConfig configToUse)
+        : config(std::move(configToUse))
+    {
+        InitialiseCurlOnce();
+        if (!config.extraCaFile.empty())
+            extraCertificates = LoadCertificates(config.extraCaFile);
+        for (const ConnectToRule &rule : config.connectTo)
+            connectTo = curl_slist_append(connectTo, rule.text.c_str());
+        for (const std::string &entry : config.resolve)
+            resolve = curl_slist_append(resolve, entry.c_str());
+        multi = curl_multi_init();
+        if (multi == nullptr)
+            throw std::runtime_error("cannot start libcurl");
+        // Transfers are limited here, by host and in all; libcurl's own
+        // limit on connections would also count idle kept-alive ones and
+        // hold new transfers back until one of those closes. Its cache of
+        // idle connections is kept to the same size.
+        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(kMaxTransfers));
+        thread = std::thread([this] { Run(); });
+    }
+
+    ~Impl()
+    {
+        {
+            const std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        curl_multi_wakeup(multi);
+        thread.join();
+        curl_multi_cleanup(multi);
+        curl_slist_free_all(connectTo);
+        curl_slist_free_all(resolve);
+        for (X509 *certificate : extraCertificates)
+            X509_free(certificate);
+    }
+
+    void Submit(std::unique_ptr<Job> job)
+    {
+        {
+            const std::lock_guard lock(mutex);
+            if (!stopping) {
+                incoming.push_back(std::move(job));
+                curl_multi_wakeup(multi);
+                return;
+            }
+        }
+        Complete(std::move(job), FailedResult("the gateway is stopping"));
+    }
+
+    void Run()
+    {
+        while (true) {
+            {
+                const std::lock_guard lock(mutex);
+                if (stopping)
+                    break;
+                while (!incoming.empty()) {
+                    waiting.push_back(std::move(incoming.front()));
+                    incoming.pop_front();
+                }
+            }
+            Launch();
+            int running = 0;
+            curl_multi_perform(multi, &running);
+            int left = 0;
+            while (CURLMsg *message = curl_multi_info_read(multi, &left)) {
+                if (message->msg != CURLMSG_DONE)
+                    continue;
+                // The message dies with its handle: copy it first.
+                CURL *easy = message->easy_handle;
+                const CURLcode code = message->data.result;
+                Finish(easy, code);
+            }
+            Launch();
+            curl_multi_poll(multi, nullptr, 0, kPollIntervalMs, nullptr);
+        }
+        Shutdown();
+    }
+
+    // Starts waiting jobs in arrival order as far as the limits allow; a job
+    // whose host is busy waits without holding up the others.
+    void Launch()
+    {
+        std::deque<std::unique_ptr<Job>> still;
+        while (!waiting.empty()) {
+            std::unique_ptr<Job> job = std::move(waiting.front());
+            waiting.pop_front();
+            if (Clock::now() >= job->deadline) {
+                Complete(std::move(job), FailedResult("no answer within the time limit"));
+                continue;
+            }
+            const std::optional<UrlParts> parts = SplitUrl(job->url);
+            if (!parts) {
+                Complete(std::move(job), FailedResult("not an http or https address: " + job->url));
+                continue;
+            }
+            if (active >= kMaxTransfers || perHost[parts->host] >= kMaxTransfersPerHost) {
+                still.push_back(std::move(job));
+                continue;
+            }
+            StartHop(std::move(job), *parts);
+        }
+        waiting = std::move(still);
+    }
+
+    bool NameResolvedByConfig(const std::string &host) const
+    {
+        for (const std::string &entry : config.resolve) {
+            if (StartsWithIgnoreCase(entry, host + ":"))
+                return true;
+        }
+        return false;
+    }
+
+    void StartHop(std::unique_ptr<Job> job, const UrlParts &parts)
+    {
+        auto transfer = std::make_unique<Transfer>();
+        transfer->owner = this;
+        transfer->host = parts.host;
+        transfer->allowPrivate = MatchConnectTo(config.connectTo, parts.host, parts.port) != nullptr;
+        if (!transfer->allowPrivate) {
+            const std::optional<bool> literalIsPublic = LiteralIsPublic(parts.host);
+            const bool refused = literalIsPublic ? !*literalIsPublic
+                                                 : IsSpecialUseName(parts.host) && !NameResolvedByConfig(parts.host);
+            if (refused) {
+                ++refusedCount;
+                FetchResult result;
+                result.outcome = FetchResult::Outcome::Refused;
+                result.error = "refused: " + parts.host + " is not a public address";
+                Complete(std::move(job), std::move(result));
+                return;
+            }
+        }
+
+        CURL *easy = curl_easy_init();
+        if (easy == nullptr) {
+            Complete(std::move(job), FailedResult("cannot start a transfer"));
+            return;
+        }
+        transfer->easy = easy;
+        bool hasAccept = false;
+        for (const std::string &header : job->headers) {
+            hasAccept = hasAccept || StartsWithIgnoreCase(header, "Accept:");
+            transfer->headers = curl_slist_append(transfer->headers, header.c_str());
+        }
+        if (!hasAccept)
+            transfer->headers = curl_slist_append(transfer->headers, std::string(kDefaultAccept).c_str());
+
+        const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(job->deadline - Clock::now());
+        const long timeLimit = std::max<long>(1, static_cast<long>(remaining.count()));
+        const long connectLimit = std::min<long>(timeLimit, static_cast<long>(kConnectTimeLimit.count()));
+
+        curl_easy_setopt(easy, CURLOPT_URL, job->url.c_str());
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);   // followed here, hop by hop
+        curl_easy_setopt(easy, CURLOPT_PROXY, "");            // no proxy from the environment
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, std::string(kUserAgent).c_str());
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->headers);
+        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");   // gzip, deflate, br, decoded
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeLimit);
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::Write);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &Impl::OpenSocket);
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, transfer.get());
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->error);
+        if (connectTo != nullptr)
+            curl_easy_setopt(easy, CURLOPT_CONNECT_TO, connectTo);
+        if (resolve != nullptr)
+            curl_easy_setopt(easy, CURLOPT_RESOLVE, resolve);
+        // The roots come from the bundle file alone (on Debian the hashed
+        // folder holds the same certificates), so that libcurl parses them
+        // once and shares them between connections instead of reading 150
+        // certificates on this thread for every handshake.
+        curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+        curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, kRootsCacheSeconds);
+        if (!config.caBundle.empty())
+            curl_easy_setopt(easy, CURLOPT_CAINFO, config.caBundle.c_str());
+        if (!extraCertificates.empty()) {
+            curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Impl::AddExtraCertificates);
+            curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &extraCertificates);
+        }
+
+        transfer->job = std::move(job);
+        ++transferCount;
+        ++active;
+        ++perHost[transfer->host];
+        if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
+            Release(*transfer);
+            Complete(std::move(transfer->job), FailedResult("cannot start a transfer"));
+            return;
+        }
+        transfers.emplace(easy, std::move(transfer));
+    }
+
+    void Release(const Transfer &transfer)
+    {
+        --active;
+        const auto host = perHost.find(transfer.host);
+        if (host != perHost.end() && --host->second <= 0)
+            perHost.erase(host);
+    }
+
+    void Finish(CURL *easy, CURLcode code)
+    {
+        const auto found = transfers.find(easy);
+        if (found == transfers.end())
+            return;
+        std::unique_ptr<Transfer> transfer = std::move(found->second);
+        transfers.erase(found);
+        curl_multi_remove_handle(multi, easy);
+        Release(*transfer);
+        std::unique_ptr<Job> job = std::move(transfer->job);
+
+        long status = 0;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        const bool answered = status > 0 && (code == CURLE_OK || (code == CURLE_WRITE_ERROR && transfer->truncated));
+        if (answered) {
+            char *location = nullptr;
+            if (IsRedirect(status) && curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
+                location != nullptr) {
+                if (job->redirects >= kMaxRedirects) {
+                    Complete(std::move(job), FailedResult("more than " + std::to_string(kMaxRedirects) +
+                                                          " redirects, the last to " + location));
+                    return;
+                }
+                if (!SplitUrl(location)) {
+                    Complete(std::move(job), FailedResult(std::string("redirect to an unsupported address: ") +
+                                                          location));
+                    return;
+                }
+                job->url = location;
+                ++job->redirects;
+                job->mayFallBack = false;
+                waiting.push_front(std::move(job));
+                return;
+            }
+            FetchResult result;
+            result.outcome = FetchResult::Outcome::Answered;
+            result.status = status;
+            result.body = std::move(transfer->body);
+            result.truncated = transfer->truncated;
+            char *effective = nullptr;
+            curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
+            result.finalUrl = effective != nullptr ? effective : job->url;
+            Complete(std::move(job), std::move(result));
+            return;
+        }
+        if (!transfer->refusal.empty()) {
+            FetchResult result;
+            result.outcome = FetchResult::Outcome::Refused;
+            result.error = transfer->refusal;
+            Complete(std::move(job), std::move(result));
+            return;
+        }
+        if (job->mayFallBack && CouldNotConnect(code) && StartsWithIgnoreCase(job->url, "https://")) {
+            job->url = "http://" + job->url.substr(8);
+            job->mayFallBack = false;
+            waiting.push_front(std::move(job));
+            return;
+        }
+        std::string reason = code == CURLE_OPERATION_TIMEDOUT ? "no answer within the time limit"
+                                                              : curl_easy_strerror(code);
+        if (transfer->error[0] != '\0')
+            reason += std::string(": ") + transfer->error;
+        Complete(std::move(job), FailedResult(reason));
+    }
+
+    static FetchResult FailedResult(std::string reason)
+    {
+        FetchResult result;
+        result.outcome = FetchResult::Outcome::Failed;
+        result.error = std::move(reason);
+        return result;
+    }
+
+    static void Complete(std::unique_ptr<Job> job, FetchResult result)
+    {
+        if (result.finalUrl.empty())
+            result.finalUrl = job->url;
+        // A caller's fault must not end the loop that serves everyone.
+        try {
+            job->done(std::move(result));
+        } catch (...) {
+        }
+    }
+
+    void Shutdown()
+    {
+        for (auto &[easy, transfer] : transfers) {
+            curl_multi_remove_handle(multi, easy);
+            Complete(std::move(transfer->job), FailedResult("the gateway is stopping"));
+        }
+        transfers.clear();
+        std::deque<std::unique_ptr<Job>> rest;
+        {
+            const std::lock_guard lock(mutex);
+            rest.swap(incoming);
+        }
+        for (auto *queue : {&waiting, &rest}) {
+            for (std::unique_ptr<Job> &job : *queue)
+                Complete(std::move(job), FailedResult("the gateway is stopping"));
+            queue->clear();
+        }
+    }
+
+    // Keeps at most maxBodyBytes; a longer body ends the transfer there.
+    static std::size_t Write(char *data, std::size_t size, std::size_t count, void *user)
+    {
+        auto *transfer = static_cast<Transfer *>(user);
+        const std::size_t bytes = size * count;
+        const std::size_t room = transfer->owner->config.maxBodyBytes - transfer->body.size();
+        if (bytes > room) {
+            transfer->body.append(data, room);
+            transfer->truncated = true;
+            return 0;
+        }
+        transfer->body.append(data, bytes);
+        return bytes;
+    }
+
+    // Every connection passes here with the address it is about to reach,
+    // whatever name led to it (a lookup, a redirect, a DNS answer that
+    // changed): the one place where a private address is reliably seen.
+    static curl_socket_t OpenSocket(void *user, curlsocktype, curl_sockaddr *address)
+    {
+        auto *transfer = static_cast<Transfer *>(user);
+        if (!transfer->allowPrivate && !IsPublicAddress(&address->addr)) {
+            ++transfer->owner->refusedCount;
+            transfer->refusal = "refused: " + transfer->host + " leads to a private address";
+            return CURL_SOCKET_BAD;
+        }
+        const int socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+        if (socket >= 0)
+            ++transfer->owner->connectionCount;
+        return socket;
+    }
+
+    // Adds the --ca-file certificates to the roots curl has loaded.
+    static CURLcode AddExtraCertificates(CURL *, void *context, void *user)
+    {
+        auto *certificates = static_cast<std::vector<X509 *> *>(user);
+        X509_STORE *store = SSL_CTX_get_cert_store(static_cast<SSL_CTX *>(context));
+        for (X509 *certificate : *certificates)
+            X509_STORE_add_cert(store, certificate);   // a repeat is harmless
+        ERR_clear_error();
+        return CURLE_OK;
+    }
+
+    NetworkConfig config;
+    CURLM *multi = nullptr;
+    curl_slist *connectTo = nullptr;
+    curl_slist *resolve = nullptr;
+    std::vector<X509 *> extraCertificates;
+
+    std::mutex mutex;
+    bool stopping = false;
+    std::deque<std::unique_ptr<Job>> incoming;
+
+    // The loop's own state, touched only on its thread.
+    std::deque<std::unique_ptr<Job>> waiting;
+    std::map<std::string, int> perHost;
+    int active = 0;
+    std::unordered_map<CURL *, std::unique_ptr<Transfer>> transfers;
+
+    std::atomic<std::uint64_t> transferCount{0};
+    std::atomic<std::uint64_t> connectionCount{0};
+    std::atomic<std::uint64_t> refusedCount{0};
+    std::thread thread;
+};
+
+NetworkFetcher::NetworkFetcher(NetworkConfig config)
+    : m_impl(std::make_unique<Impl>(std::move(config)))
+{
+}
+
+NetworkFetcher::~NetworkFetcher() = default;
+
+void NetworkFetcher::Start(const FetchRequest &request, Callback done)
+{
+    auto job = std::make_unique<Job>();
+    job->url = request.url;
+    job->headers = request.headers;
+    job->done = std::move(done);
+    job->deadline = Clock::now() + m_impl->config.timeLimit;
+    job->mayFallBack = request.fallback == SchemeFallback::HttpAfterHttps;
+    m_impl->Submit(std::move(job));
+}
+
+NetworkFetcher::Counters NetworkFetcher::Stats() const
+{
+    Counters counters;
+    counters.transfers = m_impl->transferCount;
+    counters.connections = m_impl->connectionCount;
+    counters.refused = m_impl->refusedCount;
+    return counters;
+}
+
+} // namespace kelvora::directory::live

@@ -1,0 +1,146 @@
+#include "directory/live/options.h"
+
+#include <cstdlib>
+
+#include "directory/live/text.h"
+
+namespace kelvora::directory::live {
+
+namespace {
+
+constexpr int kMaxPort = 65535;
+
+bool ParseListen(const std::string &text, std::string &address, int &port)
+{
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return false;
+    const std::string portText = text.substr(colon + 1);
+    if (portText.empty() || portText.size() > 5 ||
+        portText.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    port = std::stoi(portText);
+    address = text.substr(0, colon);
+    return port <= kMaxPort;
+}
+
+} // namespace
+
+std::optional<EngineChoice> ParseEngine(std::string_view text, std::string &error)
+{
+    const std::size_t colon = text.find(':');
+    const std::string name = AsciiLower(text.substr(0, colon));
+    const std::string_view value = colon == std::string_view::npos ? std::string_view() : text.substr(colon + 1);
+    EngineChoice engine;
+    if (name == "marginalia") {
+        engine.kind = EngineChoice::Kind::Marginalia;
+        engine.key = value.empty() ? std::string(kDefaultMarginaliaKey) : std::string(value);
+    } else if (name == "brave") {
+        engine.kind = EngineChoice::Kind::Brave;
+        engine.key = std::string(value);
+        if (engine.key.empty()) {
+            error = "brave needs an API key: brave:KEY";
+            return std::nullopt;
+        }
+    } else if (name == "searxng") {
+        engine.kind = EngineChoice::Kind::Searxng;
+        std::string base(value);
+        while (!base.empty() && base.back() == '/')
+            base.pop_back();
+        const std::optional<UrlParts> parts = SplitUrl(base);
+        if (!parts || base.find_first_of("?#") != std::string::npos) {
+            error = "searxng needs the instance's http or https URL: searxng:URL";
+            return std::nullopt;
+        }
+        engine.baseUrl = base;
+    } else {
+        error = "unknown search engine '" + std::string(text) +
+                "' (searxng:URL, marginalia[:KEY] or brave:KEY)";
+        return std::nullopt;
+    }
+    // A key goes into a request line; no byte of it may break that line.
+    for (unsigned char c : engine.key) {
+        if (c < 0x21 || c == 0x7F) {
+            error = "the search engine key holds a blank or control character";
+            return std::nullopt;
+        }
+    }
+    return engine;
+}
+
+std::string DefaultCachePath()
+{
+    const char *xdg = std::getenv("XDG_CACHE_HOME");
+    std::string base;
+    if (xdg != nullptr && *xdg != '\0') {
+        base = xdg;
+    } else {
+        const char *home = std::getenv("HOME");
+        base = std::string(home != nullptr ? home : ".") + "/.cache";
+    }
+    return base + "/kelvora/web-cache.db";
+}
+
+std::optional<LiveOptions> ParseLiveOptions(const std::vector<std::string> &arguments, std::string &error)
+{
+    LiveOptions options;
+    std::string ignored;   // the default always parses
+    options.engine = *ParseEngine(kDefaultEngine, ignored);
+    bool sawLive = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string &argument = arguments[i];
+        if (argument == "--live") {
+            if (sawLive) {
+                error = "--live given twice";
+                return std::nullopt;
+            }
+            sawLive = true;
+            continue;
+        }
+        if (argument == "--offline") {
+            options.offline = true;
+            continue;
+        }
+        const bool takesValue = argument == "--search-engine" || argument == "--listen" ||
+                                argument == "--cache" || argument == "--connect-to" ||
+                                argument == "--ca-file" || argument == "--data";
+        if (!takesValue) {
+            error = "unknown option '" + argument + "'";
+            return std::nullopt;
+        }
+        if (i + 1 >= arguments.size()) {
+            error = argument + " needs a value";
+            return std::nullopt;
+        }
+        const std::string &value = arguments[++i];
+        if (argument == "--search-engine") {
+            const std::optional<EngineChoice> engine = ParseEngine(value, error);
+            if (!engine)
+                return std::nullopt;
+            options.engine = *engine;
+        } else if (argument == "--listen") {
+            if (!ParseListen(value, options.listenAddress, options.listenPort)) {
+                error = "--listen wants ADDR:PORT, not '" + value + "'";
+                return std::nullopt;
+            }
+        } else if (argument == "--cache") {
+            options.cacheFile = value;
+        } else if (argument == "--connect-to") {
+            const std::optional<ConnectToRule> rule = ParseConnectTo(value);
+            if (!rule) {
+                error = "--connect-to wants HOST1:PORT1:HOST2:PORT2, not '" + value + "'";
+                return std::nullopt;
+            }
+            options.connectTo.push_back(*rule);
+        } else if (argument == "--ca-file") {
+            options.caFile = value;
+        } else {
+            options.dataFile = value;
+        }
+    }
+    if (options.cacheFile.empty())
+        options.cacheFile = DefaultCachePath();
+    return options;
+}
+
+} // namespace kelvora::directory::live

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "directory/live/connect_to.h"
+
+// The live mode's command line:
+//   kelvora-directory --live [--search-engine ENGINE] [--listen ADDR:PORT]
+//       [--cache FILE] [--offline] [--connect-to HOST1:PORT1:HOST2:PORT2]...
+//       [--ca-file FILE] [--data FILE]
+namespace kelvora::directory::live {
+
+struct EngineChoice {
+    enum class Kind { Searxng, Marginalia, Brave };
+    Kind kind = Kind::Marginalia;
+    std::string baseUrl;   // Searxng: the instance, without a trailing "/"
+    std::string key;       // Marginalia, Brave: the API key
+};
+
+constexpr std::string_view kDefaultEngine = "marginalia:public";
+constexpr std::string_view kDefaultMarginaliaKey = "public";
+
+// "searxng:URL" (an http or https URL), "marginalia" or "marginalia:KEY",
+// "brave:KEY"; nullopt with a reason otherwise.
+std::optional<EngineChoice> ParseEngine(std::string_view text, std::string &error);
+
+struct LiveOptions {
+    EngineChoice engine;
+    std::string listenAddress = "127.0.0.1";
+    int listenPort = 8355;
+    std::string cacheFile;   // empty: DefaultCachePath()
+    bool offline = false;
+    std::vector<ConnectToRule> connectTo;
+    std::string caFile;      // extra trusted certificates (PEM), beside the system's
+    std::string dataFile;    // a data set whose sites keep their stored facts
+};
+
+// ${XDG_CACHE_HOME:-~/.cache}/kelvora/web-cache.db
+std::string DefaultCachePath();
+
+// Reads the options after "--live" (which may appear among them, once).
+// nullopt with a one-line reason on a usage error.
+std::optional<LiveOptions> ParseLiveOptions(const std::vector<std::string> &arguments,
+                                            std::string &error);
+
+} // namespace kelvora::directory::live

@@ -1,0 +1,35 @@
+#include "directory/live/prefetch.h"
+
+namespace kelvora::directory::live {
+
+void Prefetcher::AddStep(PrefetchStep step)
+{
+    const std::lock_guard lock(m_mutex);
+    m_steps.push_back(std::move(step));
+}
+
+void Prefetcher::SetEnabled(bool enabled)
+{
+    const std::lock_guard lock(m_mutex);
+    m_enabled = enabled;
+}
+
+void Prefetcher::Start(const std::vector<std::string> &hosts, const std::string &query) const
+{
+    std::vector<PrefetchStep> steps;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_enabled)
+            return;
+        steps = m_steps;
+    }
+    // Host by host, so that the first rows the program asks for are the
+    // first to be under way.
+    for (const std::string &host : hosts) {
+        const ListedSite site{host, hosts, query};
+        for (const PrefetchStep &step : steps)
+            step(site);
+    }
+}
+
+} // namespace kelvora::directory::live

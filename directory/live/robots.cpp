@@ -1,0 +1,155 @@
+#include "directory/live/robots.h"
+
+#include "directory/live/text.h"
+
+namespace kelvora::directory::live {
+
+namespace {
+
+std::string_view Trim(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+        text.remove_suffix(1);
+    return text;
+}
+
+// A user-agent line's product token: its leading letters, "_" and "-".
+std::string ProductToken(std::string_view value)
+{
+    std::size_t end = 0;
+    while (end < value.size()) {
+        const char c = value[end];
+        const bool tokenChar = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '-' || c == '*';
+        if (!tokenChar)
+            break;
+        ++end;
+    }
+    return AsciiLower(value.substr(0, end));
+}
+
+// Whether pattern ("*" for any run, a final "$" for the end) matches the
+// start of target. Pieces between stars are matched leftmost, which is
+// enough when "*" is the only wildcard.
+bool PatternMatches(std::string_view pattern, std::string_view target)
+{
+    bool anchored = false;
+    if (!pattern.empty() && pattern.back() == '$') {
+        anchored = true;
+        pattern.remove_suffix(1);
+    }
+    std::size_t position = 0;
+    bool first = true;
+    while (true) {
+        const std::size_t star = pattern.find('*');
+        const std::string_view piece = pattern.substr(0, star);
+        const bool last = star == std::string_view::npos;
+        if (first) {
+            if (target.substr(0, piece.size()) != piece)
+                return false;
+            position = piece.size();
+            first = false;
+        } else if (last && anchored) {
+            // The last piece must end the target; it may lie anywhere after.
+            if (target.size() < position + piece.size())
+                return false;
+            return target.substr(target.size() - piece.size()) == piece;
+        } else {
+            const std::size_t found = target.find(piece, position);
+            if (found == std::string_view::npos)
+                return false;
+            position = found + piece.size();
+        }
+        if (last)
+            return !anchored || position == target.size();
+        pattern.remove_prefix(star + 1);
+    }
+}
+
+} // namespace
+
+RobotsRules RobotsRules::AllowAll()
+{
+    return {};
+}
+
+RobotsRules RobotsRules::DisallowAll()
+{
+    RobotsRules rules;
+    rules.m_rules.push_back({false, "/"});
+    return rules;
+}
+
+RobotsRules RobotsRules::Parse(std::string_view text, std::string_view token)
+{
+    if (text.size() > kMaxRobotsBytes)
+        text = text.substr(0, kMaxRobotsBytes);
+    const std::string ownToken = AsciiLower(token);
+
+    std::vector<Rule> ours;
+    std::vector<Rule> anyone;
+    bool forUs = false;
+    bool forAnyone = false;
+    bool namedUs = false;
+    bool inAgents = false;   // the last line was a user-agent line
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        if (const std::size_t hash = line.find('#'); hash != std::string_view::npos)
+            line = line.substr(0, hash);
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos)
+            continue;
+        const std::string key = AsciiLower(Trim(line.substr(0, colon)));
+        const std::string_view value = Trim(line.substr(colon + 1));
+        if (key == "user-agent") {
+            if (!inAgents) {
+                forUs = false;
+                forAnyone = false;
+            }
+            inAgents = true;
+            const std::string agent = ProductToken(value);
+            forUs = forUs || agent == ownToken;
+            namedUs = namedUs || agent == ownToken;
+            forAnyone = forAnyone || agent == "*";
+            continue;
+        }
+        inAgents = false;
+        if (key != "allow" && key != "disallow")
+            continue;
+        if (value.empty())
+            continue;   // "Disallow:" with no path forbids nothing
+        const Rule rule{key == "allow", std::string(value)};
+        if (forUs)
+            ours.push_back(rule);
+        if (forAnyone)
+            anyone.push_back(rule);
+    }
+    RobotsRules rules;
+    // Groups naming us replace the "*" groups entirely, even when empty:
+    // what a site says to us by name is all it says to us.
+    rules.m_rules = namedUs ? std::move(ours) : std::move(anyone);
+    return rules;
+}
+
+bool RobotsRules::Allows(std::string_view target) const
+{
+    if (target == "/robots.txt")
+        return true;
+    const Rule *best = nullptr;
+    for (const Rule &rule : m_rules) {
+        if (!PatternMatches(rule.pattern, target))
+            continue;
+        if (best == nullptr || rule.pattern.size() > best->pattern.size() ||
+            (rule.pattern.size() == best->pattern.size() && rule.allow))
+            best = &rule;
+    }
+    return best == nullptr || best->allow;
+}
+
+} // namespace kelvora::directory::live

@@ -1,0 +1,282 @@
+// The live mode's pure rules: its command line, connection rules, which
+// addresses it may reach, robots.txt, and the text it takes from engines.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "directory/live/address.h"
+#include "directory/live/options.h"
+#include "directory/live/robots.h"
+#include "directory/live/text.h"
+
+using namespace kelvora::directory::live;
+
+namespace {
+
+std::optional<LiveOptions> Parse(const std::vector<std::string> &arguments, std::string &error)
+{
+    return ParseLiveOptions(arguments, error);
+}
+
+bool AddressIsPublic(const std::string &text)
+{
+    sockaddr_storage storage{};
+    if (text.find(':') == std::string::npos) {
+        auto *ipv4 = reinterpret_cast<sockaddr_in *>(&storage);
+        ipv4->sin_family = AF_INET;
+        EXPECT_EQ(inet_pton(AF_INET, text.c_str(), &ipv4->sin_addr), 1) << text;
+    } else {
+        auto *ipv6 = reinterpret_cast<sockaddr_in6 *>(&storage);
+        ipv6->sin6_family = AF_INET6;
+        EXPECT_EQ(inet_pton(AF_INET6, text.c_str(), &ipv6->sin6_addr), 1) << text;
+    }
+    return IsPublicAddress(reinterpret_cast<const sockaddr *>(&storage));
+}
+
+} // namespace
+
+TEST(LiveOptions, ReadsTheWholeCommandLine)
+{
+    std::string error;
+    const std::optional<LiveOptions> options =
+        Parse({"--live", "--search-engine", "searxng:http://127.0.0.1:8888/", "--listen", "127.0.0.1:9000",
+               "--cache", "/tmp/c.db", "--offline", "--connect-to", "a.test:443:127.0.0.1:8443",
+               "--connect-to", "::127.0.0.1:9", "--ca-file", "/tmp/ca.pem", "--data", "/tmp/d.db"},
+              error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->engine.kind, EngineChoice::Kind::Searxng);
+    EXPECT_EQ(options->engine.baseUrl, "http://127.0.0.1:8888");
+    EXPECT_EQ(options->listenAddress, "127.0.0.1");
+    EXPECT_EQ(options->listenPort, 9000);
+    EXPECT_EQ(options->cacheFile, "/tmp/c.db");
+    EXPECT_TRUE(options->offline);
+    ASSERT_EQ(options->connectTo.size(), 2u);
+    EXPECT_EQ(options->connectTo[0].text, "a.test:443:127.0.0.1:8443");
+    EXPECT_EQ(options->caFile, "/tmp/ca.pem");
+    EXPECT_EQ(options->dataFile, "/tmp/d.db");
+}
+
+TEST(LiveOptions, DefaultsToMarginaliasPublicKeyAndTheUsersCache)
+{
+    setenv("XDG_CACHE_HOME", "/tmp/xdg-cache", 1);
+    std::string error;
+    const std::optional<LiveOptions> options = Parse({"--live"}, error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->engine.kind, EngineChoice::Kind::Marginalia);
+    EXPECT_EQ(options->engine.key, "public");
+    EXPECT_EQ(options->cacheFile, "/tmp/xdg-cache/kelvora/web-cache.db");
+    EXPECT_EQ(options->listenPort, 8355);
+    EXPECT_FALSE(options->offline);
+    unsetenv("XDG_CACHE_HOME");
+}
+
+TEST(LiveOptions, RefusesWhatItCannotUseWithAReason)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        const char *reason;
+    } cases[] = {
+        {{"--live", "--search-engine", "google"}, "unknown search engine 'google'"},
+        {{"--live", "--search-engine", "brave"}, "brave needs an API key"},
+        {{"--live", "--search-engine", "brave:"}, "brave needs an API key"},
+        {{"--live", "--search-engine", "searxng:ftp://x"}, "searxng needs the instance's"},
+        {{"--live", "--search-engine", "searxng:"}, "searxng needs the instance's"},
+        {{"--live", "--search-engine", "marginalia:a key"}, "the search engine key holds a blank"},
+        {{"--live", "--search-engine", "brave:k\r\nX-Evil: 1"}, "the search engine key holds a blank"},
+        {{"--live", "--connect-to", "a.test:443:127.0.0.1"}, "--connect-to wants"},
+        {{"--live", "--connect-to", "a.test:99999::1"}, "--connect-to wants"},
+        {{"--live", "--listen", "8355"}, "--listen wants ADDR:PORT"},
+        {{"--live", "--cache"}, "--cache needs a value"},
+        {{"--live", "--frobnicate"}, "unknown option '--frobnicate'"},
+        {{"--live", "--live"}, "--live given twice"},
+    };
+    for (const auto &c : cases) {
+        std::string error;
+        EXPECT_FALSE(Parse(c.arguments, error)) << c.reason;
+        EXPECT_EQ(error.rfind(c.reason, 0), 0u) << c.reason << " / " << error;
+    }
+}
+
+TEST(ConnectTo, ParsesAndMatchesAsCurlDoes)
+{
+    const std::optional<ConnectToRule> any = ParseConnectTo("::127.0.0.1:8443");
+    ASSERT_TRUE(any);
+    EXPECT_TRUE(any->Matches("www.a.test", 443));
+    EXPECT_TRUE(any->Matches("other.test", 80));
+    EXPECT_EQ(any->toHost, "127.0.0.1");
+    EXPECT_EQ(any->toPort, 8443);
+
+    const std::optional<ConnectToRule> named = ParseConnectTo("WWW.A.test:443:[::1]:");
+    ASSERT_TRUE(named);
+    EXPECT_TRUE(named->Matches("www.a.TEST", 443));
+    EXPECT_FALSE(named->Matches("www.a.test", 80));
+    EXPECT_FALSE(named->Matches("a.test", 443));
+    EXPECT_EQ(named->toHost, "[::1]");
+    EXPECT_EQ(named->toPort, 0);
+
+    const std::optional<ConnectToRule> ipv6 = ParseConnectTo("[::1]:80:127.0.0.1:81");
+    ASSERT_TRUE(ipv6);
+    EXPECT_TRUE(ipv6->Matches("[::1]", 80));
+
+    for (const char *bad : {"", ":::", "a:b:c:d", "a:1:b", "a:1:b:2:3", "a:0:b:1", "[::1:80:b:1", "a:70000:b:1"})
+        EXPECT_FALSE(ParseConnectTo(bad)) << bad;
+
+    const std::vector<ConnectToRule> rules = {*named, *any};
+    EXPECT_EQ(MatchConnectTo(rules, "www.a.test", 443), &rules[0]);   // the first match wins
+    EXPECT_EQ(MatchConnectTo(rules, "www.b.test", 443), &rules[1]);
+    EXPECT_EQ(MatchConnectTo({*named}, "www.b.test", 443), nullptr);
+}
+
+TEST(Addresses, OnlyPublicAddressesAreReached)
+{
+    const struct {
+        const char *address;
+        bool isPublic;
+    } cases[] = {
+        {"93.184.216.34", true},   {"8.8.8.8", true},        {"2606:4700::1111", true},
+        {"127.0.0.1", false},      {"127.255.0.9", false},   {"10.1.2.3", false},
+        {"172.16.0.1", false},     {"172.31.255.255", false}, {"172.32.0.1", true},
+        {"192.168.1.1", false},    {"169.254.169.254", false}, {"100.64.0.1", false},
+        {"0.0.0.0", false},        {"224.0.0.1", false},     {"255.255.255.255", false},
+        {"::", false},             {"::1", false},           {"fe80::1", false},
+        {"fc00::1", false},        {"fd12:3456::1", false},  {"ff02::1", false},
+        {"fec0::1", false},        {"::ffff:127.0.0.1", false}, {"::ffff:10.0.0.1", false},
+        {"::ffff:93.184.216.34", true}, {"64:ff9b::c0a8:101", false}, {"::127.0.0.1", false},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(AddressIsPublic(c.address), c.isPublic) << c.address;
+        EXPECT_EQ(LiteralIsPublic(c.address), c.isPublic) << c.address;
+    }
+    EXPECT_EQ(LiteralIsPublic("[::1]"), false);
+    EXPECT_EQ(LiteralIsPublic("www.example.org"), std::nullopt);
+    EXPECT_FALSE(IsPublicAddress(nullptr));
+}
+
+TEST(Addresses, SpecialUseNamesAreRefusedUnlessARuleNamesThem)
+{
+    for (const char *name : {"localhost", "a.localhost", "x.test", "x.invalid", "printer.local", "db.internal",
+                             "example", "router.home.arpa", "x.onion", "LOCALHOST.", "Www.Site.TEST"})
+        EXPECT_TRUE(IsSpecialUseName(name)) << name;
+    for (const char *name : {"www.example.org", "testing.com", "local.com", "mytest", "example.com", "onion.org"})
+        EXPECT_FALSE(IsSpecialUseName(name)) << name;
+
+    const std::vector<ConnectToRule> rules = {*ParseConnectTo("www.a.test:443:127.0.0.1:8443")};
+    EXPECT_TRUE(MayContact("www.a.test", 443, rules));
+    EXPECT_FALSE(MayContact("www.a.test", 80, rules));
+    EXPECT_FALSE(MayContact("10.0.0.1", 443, rules));
+    EXPECT_TRUE(MayContact("93.184.216.34", 443, rules));
+    EXPECT_TRUE(MayContact("www.example.org", 443, rules));
+}
+
+TEST(Robots, NamedGroupsWinAndTheLongestRuleDecides)
+{
+    const RobotsRules rules = RobotsRules::Parse(
+        "# comment\n"
+        "User-agent: *\n"
+        "Disallow: /\n"
+        "\n"
+        "User-agent: Googlebot\n"
+        "User-agent: Kelvora/1.0\n"
+        "Disallow: /private   # trailing comment\n"
+        "Allow: /private/open\n"
+        "Disallow: /*.pdf$\n"
+        "Disallow: /tmp*/cache\n"
+        "Disallow:\n"
+        "Sitemap: https://www.a.test/sitemap.xml\n");
+    const struct {
+        const char *target;
+        bool allowed;
+    } cases[] = {
+        {"/", true},
+        {"/about", true},
+        {"/private", false},
+        {"/private/x", false},
+        {"/private/open", true},
+        {"/private/open/deeper", true},
+        {"/files/a.pdf", false},
+        {"/files/a.pdf?x=1", true},
+        {"/tmpfiles/cache/1", false},
+        {"/tmp", true},
+        {"/robots.txt", true},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(rules.Allows(c.target), c.allowed) << c.target;
+
+    const RobotsRules others = RobotsRules::Parse("User-agent: *\r\nDisallow: /cgi-bin/\r\nAllow: /cgi-bin/ok\r\n");
+    EXPECT_FALSE(others.Allows("/cgi-bin/run"));
+    EXPECT_TRUE(others.Allows("/cgi-bin/ok"));
+    EXPECT_TRUE(others.Allows("/index.html"));
+
+    // A group naming us that forbids nothing frees us from the "*" group.
+    EXPECT_TRUE(RobotsRules::Parse("User-agent: *\nDisallow: /\nUser-agent: kelvora\nDisallow:\n").Allows("/x"));
+    EXPECT_TRUE(RobotsRules::Parse("").Allows("/anything"));
+    EXPECT_FALSE(RobotsRules::DisallowAll().Allows("/a"));
+    EXPECT_TRUE(RobotsRules::AllowAll().Allows("/a"));
+}
+
+TEST(LiveText, PlainTextOfEngineMarkup)
+{
+    const struct {
+        const char *fragment;
+        std::size_t limit;
+        const char *text;
+    } cases[] = {
+        {"best <strong>garden</strong> tools", 100, "best garden tools"},
+        {"  many \t\r\n blanks  ", 100, "many blanks"},
+        {"Fish &amp; Chips &lt;b&gt; &quot;x&quot; &#39;y&#x27; a&nbsp;b &copy;", 100,
+         "Fish & Chips <b> \"x\" 'y' a b &copy;"},
+        {"cut <unclosed tag", 100, "cut"},
+        {"abcdef", 3, "abc"},
+        {"ab\xc3\xa9z", 3, "ab"},   // é is not split
+        {"a\x01\x7f" "b", 100, "a b"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(PlainText(c.fragment, c.limit), c.text) << c.fragment;
+}
+
+TEST(LiveText, UrlsAndTheHostsResultsList)
+{
+    const std::optional<UrlParts> parts = SplitUrl("HTTPS://Www.Example.org:8443/a/b?c=d#frag");
+    ASSERT_TRUE(parts);
+    EXPECT_EQ(parts->scheme, "https");
+    EXPECT_EQ(parts->host, "www.example.org");
+    EXPECT_EQ(parts->port, 8443);
+    EXPECT_EQ(parts->target, "/a/b?c=d");
+    EXPECT_EQ(Origin(*parts), "https://www.example.org:8443");
+    EXPECT_EQ(Origin(*SplitUrl("http://a.test")), "http://a.test");
+    EXPECT_EQ(SplitUrl("http://a.test?q")->target, "/?q");
+    EXPECT_EQ(SplitUrl("http://[::1]:81/")->host, "[::1]");
+
+    const struct {
+        const char *url;
+        const char *host;   // nullptr: not listed
+    } cases[] = {
+        {"https://www.example.org/page", "www.example.org"},
+        {"http://WWW.Example.ORG.:8080/", "www.example.org"},
+        {" https://example.org ", "example.org"},
+        {"https://93.184.216.34/", "93.184.216.34"},
+        {"ftp://example.org/", nullptr},
+        {"https://user:pw@example.org/", nullptr},
+        {"https://[2001:db8::1]/", nullptr},
+        {"https://localhost/", nullptr},
+        {"https://ex ample.org/", nullptr},
+        {"https://bücher.de/", nullptr},
+        {"https://example.org:99999/", nullptr},
+        {"//example.org/", nullptr},
+        {"", nullptr},
+    };
+    for (const auto &c : cases) {
+        const std::optional<std::string> host = ResultHost(c.url);
+        if (c.host == nullptr)
+            EXPECT_FALSE(host) << c.url << " gave " << host.value_or("");
+        else
+            EXPECT_EQ(host.value_or("(none)"), c.host) << c.url;
+    }
+    EXPECT_EQ(PercentEncode("\"web hosting\" & c#x/é"), "%22web%20hosting%22%20%26%20c%23x%2F%C3%A9");
+}

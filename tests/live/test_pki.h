@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Certificates for fake HTTPS upstreams, made at test time with the openssl
+// command (EC keys, so it takes a fraction of a second) in a temporary
+// folder removed when the test program ends.
+namespace kelvora::live::testing {
+
+struct Certificate {
+    std::string certificate;   // PEM file
+    std::string key;           // PEM file
+};
+
+struct TestPki {
+    std::string caFile;          // the test CA, passed as --ca-file
+    Certificate server;          // signed by it for kServerNames
+    std::string otherCaFile;     // a second CA, standing for the system roots
+    Certificate otherServer;     // signed by the second CA for "other.test"
+    Certificate untrusted;       // signed by a CA nobody trusts, for "untrusted.test"
+};
+
+// The names the server certificate holds: every engine's host (searx.test
+// for SearXNG), www.site01.test to www.site40.test, www.a.test to www.e.test.
+std::vector<std::string> ServerNames();
+
+// Made once per test program; aborts the test program when openssl fails.
+const TestPki &SharedPki();
+
+// A fresh temporary folder, removed when the test program ends.
+std::string TemporaryFolder();
+
+} // namespace kelvora::live::testing
