@@ -435,7 +435,9 @@ private:
         }
         if (ClassifyForm(node) == FormKind::NotForVisitors)
             return;
-        if (const std::optional<std::string> url = ResolveUrl(m_baseUrl, target))
+        // A form without a target sends to its own page, whatever <base> says.
+        const bool ownPage = target.find_first_not_of(" \t\r\n\f") == std::string_view::npos;
+        if (const std::optional<std::string> url = ResolveUrl(ownPage ? m_pageUrl : m_baseUrl, target))
             Add(ContactKind::Form, *url);
     }
 
