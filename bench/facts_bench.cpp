@@ -1,5 +1,7 @@
 // The full-size Tranco import (1 M lines, generated here: never committed)
-// into a fresh facts database, as plain text and as a zip archive.
+// into a fresh facts database, as plain text and as a zip archive; and the
+// contact extraction from home pages of common and of the largest size.
+#include "directory/facts/contacts.h"
 #include "directory/facts/facts_db.h"
 #include "directory/facts/importers.h"
 
@@ -53,9 +55,12 @@ struct Files {
     std::string zip;
 };
 
+bool g_filesMade = false;
+
 const Files &TrancoFiles()
 {
     static const Files files = [] {
+        g_filesMade = true;
         Files made;
         std::string pattern = (std::filesystem::temp_directory_path() / "kelvora-facts-bench-XXXXXX").string();
         made.folder = mkdtemp(pattern.data());
@@ -108,16 +113,52 @@ void ImportTrancoZip(benchmark::State &state)
     Import(state, TrancoFiles().zip);
 }
 
+// A home page of about size bytes: a navigation bar, article blocks with
+// links and inline markup, forms, and the contact data in its footer.
+std::string MakeHomePage(std::size_t size)
+{
+    std::string page = "<!DOCTYPE html><html><head><title>Shop</title>"
+                       "<script type=\"application/ld+json\">{\"@type\":\"Organization\","
+                       "\"email\":\"info@shop.test\",\"telephone\":\"+1 555 0101\"}</script></head><body>"
+                       "<nav><a href=\"/\">Home</a><a href=\"/about\">About</a><a href=\"/kontakt\">Kontakt</a>"
+                       "<form action=\"/search\"><input name=\"q\"></form></nav><main>";
+    for (int block = 0; page.size() < size; ++block) {
+        page += "<article><h2>Product " + std::to_string(block) + "</h2><div class=\"card\"><p>Our <b>best</b> "
+                "garden tools, <i>made to last</i>, with free delivery. <a href=\"/p/" + std::to_string(block) +
+                "\">Details</a> and <a href=\"https://review.test/p" + std::to_string(block) +
+                "\">reviews</a>.</p><ul><li>steel</li><li>oak</li><li>12 months warranty</li></ul></div></article>\n";
+    }
+    page += "</main><footer>Mail <a href=\"mailto:sales@shop.test\">sales@shop.test</a>, "
+            "press [at] shop [dot] test, <a href=\"tel:+1-555-0102\">call us</a>."
+            "<form action=\"/send\"><textarea></textarea></form></footer></body></html>";
+    return page;
+}
+
+void ExtractContactsFromHomePage(benchmark::State &state)
+{
+    const std::string page = MakeHomePage(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        const facts::PageContacts contacts = facts::ExtractContacts(page, "https://www.shop.test/");
+        if (contacts.items.size() != 6)
+            state.SkipWithError("contact items went missing");
+        benchmark::DoNotOptimize(contacts.items.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
+}
+
 } // namespace
 
 BENCHMARK(ImportTrancoCsv)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(ImportTrancoZip)->Unit(benchmark::kSecond)->Iterations(1);
+// 100 KB is a common home page; 4 MiB the most the gateway fetches.
+BENCHMARK(ExtractContactsFromHomePage)->Unit(benchmark::kMillisecond)->Arg(100 << 10)->Arg(4 << 20);
 
 int main(int argc, char **argv)
 {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::filesystem::remove_all(TrancoFiles().folder);
+    if (g_filesMade)
+        std::filesystem::remove_all(TrancoFiles().folder);
     return 0;
 }
