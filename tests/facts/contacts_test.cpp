@@ -124,7 +124,8 @@ TEST(ExtractContacts, SurvivesHostilePagesAndReadsWhatComesBeforeADeepNest)
     EXPECT_EQ(ExtractContacts(wide, "http://wide.test/").items.size(), 1u);
 
     // Malformed markup and bytes are parsed as a browser would, not refused.
-    const std::string junk = std::string("<a href='mailto:x@junk.test'>\0\xff\xfe<<<</a", 40) + "<div";
+    static const char kJunk[] = "<a href='mailto:x@junk.test'>\0\xff\xfe<<<</a";
+    const std::string junk = std::string(kJunk, sizeof(kJunk) - 1) + "<div";
     EXPECT_EQ(ExtractContacts(junk, "http://junk.test/").items.size(), 1u);
     EXPECT_TRUE(ExtractContacts(kHomePage, "ftp://greenleaf.test/").items.empty());
 }
