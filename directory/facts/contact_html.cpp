@@ -2,12 +2,12 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <array>
 #include <memory>
 
 #include "directory/facts/contact_text.h"
 #include "directory/facts/contacts.h"
 #include "directory/facts/domains.h"
+#include "directory/facts/parse_guard.h"
 #include "directory/facts/url.h"
 
 namespace kelvora::directory::facts {
@@ -67,88 +67,6 @@ std::string PercentDecode(std::string_view text)
         }
     }
     return decoded;
-}
-
-// ------------------------------------------------------------ nesting guard
-
-bool IsTagNameChar(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-// Elements that open no nesting level: void elements and those whose end
-// tag may be left out (the parser closes them at the next sibling).
-bool OpensNoLevel(std::string_view name)
-{
-    static constexpr std::array<std::string_view, 35> kNames = {
-        "area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "param", "source",
-        "track", "wbr", "keygen", "frame", "basefont", "bgsound", "image", "li", "p", "dt", "dd",
-        "option", "optgroup", "tr", "td", "th", "tbody", "thead", "tfoot", "colgroup", "html", "head", "body"};
-    return std::find(kNames.begin(), kNames.end(), name) != kNames.end();
-}
-
-bool IsRawText(std::string_view name)
-{
-    static constexpr std::array<std::string_view, 9> kNames = {
-        "script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes", "noscript"};
-    return std::find(kNames.begin(), kNames.end(), name) != kNames.end();
-}
-
-// Where the end tag of a raw-text element named name starts, from position
-// from on; the end of html when there is none.
-std::size_t RawTextEnd(std::string_view html, std::size_t from, std::string_view name)
-{
-    for (std::size_t close = html.find("</", from); close != std::string_view::npos;
-         close = html.find("</", close + 2)) {
-        if (StartsWithIgnoreCase(html.substr(close + 2), name))
-            return close;
-    }
-    return html.size();
-}
-
-// How much of html to parse: all of it, or the part before the tag that
-// would nest elements deeper than kMaxNestingDepth. A light scan of tags
-// that counts start and end tags of the elements that must be closed.
-std::size_t NestingCut(std::string_view html)
-{
-    std::size_t depth = 0;
-    std::size_t i = 0;
-    while ((i = html.find('<', i)) != std::string_view::npos) {
-        if (html.compare(i, 4, "<!--") == 0) {
-            const std::size_t end = html.find("-->", i + 4);
-            i = end == std::string_view::npos ? html.size() : end + 3;
-            continue;
-        }
-        const bool closing = i + 1 < html.size() && html[i + 1] == '/';
-        const std::size_t nameStart = i + (closing ? 2 : 1);
-        std::size_t nameEnd = nameStart;
-        while (nameEnd < html.size() && IsTagNameChar(html[nameEnd]))
-            ++nameEnd;
-        if (nameEnd == nameStart || !((html[nameStart] >= 'a' && html[nameStart] <= 'z') ||
-                                      (html[nameStart] >= 'A' && html[nameStart] <= 'Z'))) {
-            ++i;
-            continue;
-        }
-        const std::size_t tagEnd = html.find('>', nameEnd);
-        if (tagEnd == std::string_view::npos)
-            break;
-        const std::string name = LowerCopy(html.substr(nameStart, std::min<std::size_t>(nameEnd - nameStart, 16)));
-        if (closing) {
-            if (!OpensNoLevel(name) && depth > 0)
-                --depth;
-            i = tagEnd + 1;
-            continue;
-        }
-        if (IsRawText(name)) {
-            i = RawTextEnd(html, tagEnd + 1, name);
-            continue;
-        }
-        const bool selfClosing = html[tagEnd - 1] == '/';
-        if (!selfClosing && !OpensNoLevel(name) && ++depth > kMaxNestingDepth)
-            return i;
-        i = tagEnd + 1;
-    }
-    return html.size();
 }
 
 // ------------------------------------------------------------ the page
@@ -535,7 +453,7 @@ PageContacts ExtractContacts(std::string_view html, std::string_view pageUrl)
     const std::optional<std::string> page = ResolveUrl(pageUrl, "");
     if (!page)
         return {};
-    const std::string_view parsed = html.substr(0, NestingCut(html));
+    const std::string_view parsed = html.substr(0, ParseableLength(html));
     const std::unique_ptr<GumboOutput, GumboOutputDeleter> output(
         gumbo_parse_with_options(&kGumboDefaultOptions, parsed.data(), parsed.size()));
     if (!output)

@@ -15,10 +15,6 @@ namespace kelvora::directory::facts {
 constexpr std::size_t kMaxContactItems = 10;
 // Linked pages read besides the home page.
 constexpr std::size_t kMaxContactPages = 3;
-// Element nesting handed to the HTML parser at most: its cost grows with
-// the square of the depth (about three seconds for 10,000 nested elements),
-// so a page is cut where it nests deeper; real pages stay far below.
-constexpr std::size_t kMaxNestingDepth = 256;
 
 enum class ContactKind { Mail, Phone, Form, SecurityContact, RegistrarAbuse };
 
@@ -48,7 +44,8 @@ struct PageContacts {
     std::vector<std::string> pages;
 };
 
-// Reads a page's HTML (any bytes) with a real HTML parser. pageUrl is the
+// Reads a page's HTML (any bytes) with a real HTML parser, up to
+// ParseableLength() (parse_guard.h). pageUrl is the
 // page's absolute http or https address: relative links resolve against it
 // (or the page's <base>), and it is the items' source. Finds "mailto:" and
 // "tel:" links, schema.org JSON-LD "email" and "telephone" values, mail

@@ -5,6 +5,7 @@
 
 #include "directory/facts/contact_text.h"
 #include "directory/facts/contacts.h"
+#include "directory/facts/parse_guard.h"
 #include "directory/facts/url.h"
 
 using namespace kelvora::directory::facts;
@@ -107,6 +108,40 @@ TEST(ExtractContacts, KeepsAtMostTenItemsAndThreePages)
     EXPECT_EQ(contacts.pages.size(), kMaxContactPages);
 }
 
+TEST(ParseableLength, CutsWhereThePageWouldTieUpTheParser)
+{
+    std::string nested;
+    for (int i = 0; i < 300; ++i)
+        nested += "<div>";
+    EXPECT_EQ(ParseableLength(nested), kMaxNestingDepth * 5);
+    // Stray end tags the parser ignores do not hide the depth.
+    std::string stray;
+    for (int i = 0; i < 300; ++i)
+        stray += "<div></span>";
+    EXPECT_EQ(ParseableLength(stray), kMaxNestingDepth * 12);
+
+    // 200 unclosed formatting elements, re-opened after every closed block.
+    std::string reopening = "<div>";
+    for (int i = 0; i < 200; ++i)
+        reopening += "<b id=" + std::to_string(i) + ">";
+    reopening += "</div>";
+    const std::size_t prefix = reopening.size();
+    for (int i = 0; i < 1000; ++i)
+        reopening += "<div>x</div>";
+    // Cut at the text of the block that would pass the limit.
+    EXPECT_EQ(ParseableLength(reopening), prefix + kMaxReopenedElements / 200 * 12 + 5);
+
+    // Real pages: closed elements, void and optional-end elements, a few
+    // unclosed ones, scripts holding tags, comments, stray "<".
+    std::string page = "<!DOCTYPE html><html><head><script>if (a<b) document.write('<div><div><div>');</script>"
+                       "<!-- <div><div> --></head><body><font face=x><b>";
+    for (int i = 0; i < 20'000; ++i)
+        page += "<div class=row><p>item " + std::to_string(i) + " < 5<br><img src=x.png><input>"
+                "<ul><li>one<li>two</ul><table><tr><td>a<td>b</table></div>";
+    page += "</b></font></body></html>";
+    EXPECT_EQ(ParseableLength(page), page.size());
+}
+
 TEST(ExtractContacts, SurvivesHostilePagesAndReadsWhatComesBeforeADeepNest)
 {
     // Nesting this deep would keep the parser busy for minutes.
@@ -116,6 +151,16 @@ TEST(ExtractContacts, SurvivesHostilePagesAndReadsWhatComesBeforeADeepNest)
     deep += "<a href=\"mailto:after@deep.test\">x</a>";
     EXPECT_EQ(Lines(ExtractContacts(deep, "http://deep.test/").items),
               (std::vector<std::string>{"Mail: before@deep.test (http://deep.test/)"}));
+
+    std::string reopening = "<p><a href=\"mailto:before@bomb.test\">x</a></p><div>";
+    for (int i = 0; i < 200; ++i)
+        reopening += "<b id=" + std::to_string(i) + ">";
+    reopening += "</div>";
+    for (int i = 0; i < 20'000; ++i)   // 1.5 GB in the parser's tree without the cut
+        reopening += "<div>x</div>";
+    reopening += "<a href=\"mailto:after@bomb.test\">x</a>";
+    EXPECT_EQ(Lines(ExtractContacts(reopening, "http://bomb.test/").items),
+              (std::vector<std::string>{"Mail: before@bomb.test (http://bomb.test/)"}));
 
     std::string wide = "<ul>";
     for (int i = 0; i < 20'000; ++i)
