@@ -66,21 +66,23 @@ std::string SelectSql(Source source)
     return std::string("SELECT value FROM ") + TableOf(source).table + " WHERE key = ?1";
 }
 
-// Throws unless connection holds a facts database; an empty file (or a new
-// one) is given the tables when create is set.
-void CheckFormat(Connection &connection, bool create)
+enum class Format { Facts, Empty };
+
+// Throws unless connection holds a facts database or none yet (an empty or
+// new file, which is given the tables when create is set).
+Format CheckFormat(Connection &connection, bool create)
 {
     Statement objects(connection, "SELECT count(*) FROM sqlite_schema");
     objects.Step();
     if (objects.Integer(0) == 0) {
         if (!create)
-            throw SqliteError("not a facts database (empty)");
+            return Format::Empty;
         connection.Execute("BEGIN IMMEDIATE");
         connection.Execute(kSchemaSql);
         Statement format(connection, "INSERT INTO meta(key, value) VALUES('format', ?1)");
         format.Bind(1, std::string_view(kFactsFormat)).Run();
         connection.Execute("COMMIT");
-        return;
+        return Format::Facts;
     }
     Statement meta(connection,
                    "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = 'meta'");
@@ -88,7 +90,7 @@ void CheckFormat(Connection &connection, bool create)
     if (meta.Integer(0) == 1) {
         Statement format(connection, "SELECT value FROM meta WHERE key = 'format'");
         if (format.Step() && format.Text(0) == kFactsFormat)
-            return;
+            return Format::Facts;
     }
     throw SqliteError("not a facts database");
 }
@@ -226,7 +228,10 @@ struct FactsStore::Session {
         : connection(path, OpenMode::ReadOnly)
     {
         connection.Execute("PRAGMA query_only = 1");
-        CheckFormat(connection, false);
+        // An import may be creating the file at this moment.
+        ready = CheckFormat(connection, false) == Format::Facts;
+        if (!ready)
+            return;
         for (Source source : kSources)
             lookups[static_cast<std::size_t>(source)] =
                 std::make_unique<Statement>(connection, SelectSql(source).c_str());
@@ -235,6 +240,7 @@ struct FactsStore::Session {
     }
 
     Connection connection;
+    bool ready = false;   // holds the facts tables
     std::unique_ptr<Statement> lookups[std::size(kSources)];
     std::unique_ptr<Statement> links;
 };
@@ -254,8 +260,11 @@ public:
             }
         }
         std::error_code error;
-        if (!m_session && std::filesystem::exists(store.m_path, error))
+        if (!m_session && std::filesystem::exists(store.m_path, error)) {
             m_session = std::make_unique<Session>(store.m_path);
+            if (!m_session->ready)
+                m_session.reset();
+        }
     }
     ~Lease()
     {

@@ -161,8 +161,10 @@ bool LineReader::Fill()
         m_end -= m_begin;
         m_begin = 0;
     }
+    // Next() never holds more than one line's limit, so this cannot happen;
+    // ending here would pass a cut-short file for a whole one.
     if (m_end == m_buffer.size())
-        return false;
+        throw ImportError("line buffer overrun");
     const std::size_t count = m_source->Read(m_buffer.data() + m_end, m_buffer.size() - m_end);
     if (count == 0) {
         m_exhausted = true;

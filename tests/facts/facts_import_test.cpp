@@ -303,6 +303,10 @@ TEST(FactsStore, ReadsAsEmptyUntilAnImportCreatesTheDatabase)
     EXPECT_EQ(store.LinkPopularity("google.com"), 0);
     EXPECT_TRUE(store.LinkingDomains("google.com").empty());
 
+    // An empty file, as an import leaves it for a moment while creating it.
+    WriteFile(folder + "/later.db", "");
+    EXPECT_EQ(store.TrafficRank("google.com"), std::nullopt);
+
     FactsWriter writer(folder + "/later.db");
     ImportTranco(Fixture("tranco.csv"), writer);
     EXPECT_EQ(store.TrafficRank("google.com"), 1);
