@@ -19,6 +19,7 @@
 #include "directory/csv_import.h"
 #include "directory/dataset.h"
 #include "directory/debian_import.h"
+#include "directory/facts/facts_command.h"
 #include "directory/live/live_service.h"
 #include "directory/rank_import.h"
 #include "directory/server.h"
@@ -272,6 +273,9 @@ int ImportRanks(const std::vector<std::string> &arguments, bool hostRanks)
 int main(int argc, char **argv)
 {
     std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (!arguments.empty() && arguments[0] == "facts")
+        return kelvora::directory::facts::RunFactsCommand({arguments.begin() + 1, arguments.end()},
+                                                          std::cout, std::cerr);
     for (const std::string &argument : arguments) {
         if (argument == "--help" || argument == "-h") {
             std::cout << kUsage;

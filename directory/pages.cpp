@@ -119,23 +119,27 @@ std::string RenderSearchPage(std::string_view query, const ListingPage &page, st
     return html;
 }
 
-std::string RenderDetailsPage(const Site &site, const std::vector<std::string> &relatedHosts)
+std::string RenderDetailsPage(const DetailsContent &details)
 {
-    const std::string host = HtmlEscape(site.host);
+    const std::string host = HtmlEscape(details.host);
     std::string html = PageStart("Site details");
-    html += "<h1>Site details</h1>\n<p>Traffic rank for " + host + ": " + RankDigits(site.rank) +
-            "<br>\n";
+    html += "<h1>Site details</h1>\n<p>";
+    if (details.rank)
+        html += "Traffic rank for " + host + ": " + RankDigits(*details.rank) + "<br>\n";
     // An unknown date leaves the line out: a reader looking past an empty
     // value would take the next line's text for the date.
-    if (!site.onlineSince.empty())
-        html += "Online since: " + HtmlEscape(site.onlineSince) + "<br>\n";
-    html += "Link popularity: " + FormatThousands(site.popularity) + "</p>\n";
+    if (!details.onlineSince.empty())
+        html += "Online since: " + HtmlEscape(details.onlineSince) + "<br>\n";
+    // The rank reader, finding no rank line, reads from the page's start to
+    // the first "<br>": this one comes before any site name that begins
+    // with a digit, so the reading finds no digits.
+    html += "Link popularity: " + FormatThousands(details.popularity) + "<br>\n</p>\n";
     html += "<h2>People who visit this page also visit:</h2>\n";
-    if (relatedHosts.empty()) {
+    if (details.relatedHosts.empty()) {
         html += "<p>There are no related sites.</p>\n";
     } else {
         html += "<ol>\n";
-        for (const std::string &related : relatedHosts) {
+        for (const std::string &related : details.relatedHosts) {
             const std::string name = HtmlEscape(related);
             html += "<li><a href=\"http://" + name + "/\">" + name + "</a> <span class=\"smallg\">" +
                     name + "</span></li>\n";
@@ -144,10 +148,17 @@ std::string RenderDetailsPage(const Site &site, const std::vector<std::string> &
     }
     html += "<h2>Contact</h2>\n<!--contact-->\n<p>\n";
     html += "Site: " + host + "<br>\n";
-    AppendLines(html, site.contact);
+    for (const std::string &line : details.contactLines)
+        AppendLines(html, line);
     html += "</p>\n<!--/contact-->\n";
     html += kPageEnd;
     return html;
+}
+
+std::string RenderDetailsPage(const Site &site, const std::vector<std::string> &relatedHosts)
+{
+    return RenderDetailsPage(DetailsContent{site.host, site.rank, site.onlineSince, site.popularity, relatedHosts,
+                                     {site.contact}});
 }
 
 std::string RenderUnknownDetailsPage()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,9 +23,21 @@ std::string FormatThousands(std::int64_t value);
 std::string RenderSearchPage(std::string_view query, const ListingPage &page, std::int64_t first,
                              std::int64_t pageSize);
 
-// Details page of a known site: traffic rank (one digit per element),
-// online-since date (no such line when unknown), related sites and the
-// contact block.
+// What a details page shows.
+struct DetailsContent {
+    std::string host;                   // as displayed
+    std::optional<std::int64_t> rank;   // no rank line when unknown
+    std::string onlineSince;            // no line when empty
+    std::int64_t popularity = 0;
+    std::vector<std::string> relatedHosts;
+    std::vector<std::string> contactLines;
+};
+
+// Details page: traffic rank (one digit per element), online-since date,
+// link popularity, related sites ("There are no related sites" when there
+// are none) and the contact block, one line each.
+std::string RenderDetailsPage(const DetailsContent &details);
+// The details page of a site of the data set.
 std::string RenderDetailsPage(const Site &site, const std::vector<std::string> &relatedHosts);
 // Details page for a host outside the data set: none of the markers.
 std::string RenderUnknownDetailsPage();

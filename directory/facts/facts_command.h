@@ -1,0 +1,19 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+// The "facts" sub-commands of kelvora-directory:
+//   facts import tranco FILE [--facts FACTS.db]
+//   facts import majestic FILE [--facts FACTS.db]
+//   facts import cc-ranks FILE [--facts FACTS.db]
+//   facts import cc-graph VERTICES EDGES [--facts FACTS.db] [--links-for FILE]
+namespace kelvora::directory::facts {
+
+// arguments are those after "facts". Progress and the summary go to out,
+// errors to err, one line each. Returns the exit code: 0, 1 for a failure
+// (the facts are then unchanged), 2 for a usage error.
+int RunFactsCommand(const std::vector<std::string> &arguments, std::ostream &out, std::ostream &err);
+
+} // namespace kelvora::directory::facts

@@ -1,0 +1,136 @@
+// The "facts" commands of the built program.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "directory/facts/facts_db.h"
+#include "tests/directory/fixture_db.h"
+#include "tests/facts/compressed_files.h"
+
+using namespace kelvora::directory::facts;
+using kelvora::directory::testing::TemporaryFolder;
+using kelvora::directory::testing::WriteTemporaryFile;
+using kelvora::directory::facts::testing::ReadFile;
+using kelvora::directory::facts::testing::WriteFile;
+using kelvora::directory::facts::testing::WriteGzip;
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    std::string output;   // stdout and stderr together
+};
+
+Outcome RunProgram(const std::string &arguments, const std::string &environment = "")
+{
+    Outcome outcome;
+    const std::string command = environment + " '" + KELVORA_DIRECTORY_PROGRAM + "' " + arguments +
+                                " 2>&1 </dev/null";
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return outcome;
+    char buffer[4096];
+    std::size_t count;
+    while ((count = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+        outcome.output.append(buffer, count);
+    const int status = pclose(pipe);
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+}
+
+std::string Fixture(const std::string &name)
+{
+    return "'" + std::string(KELVORA_FACTS_FIXTURES) + "/" + name + "'";
+}
+
+} // namespace
+
+TEST(FactsCommand, ImportsEachSourceAndReportsWhatItRead)
+{
+    const std::string facts = TemporaryFolder() + "/nested/dir/facts.db";
+    const std::string option = " --facts '" + facts + "'";
+    const struct {
+        std::string arguments;
+        std::string output;
+    } imports[] = {
+        {"facts import tranco " + Fixture("tranco.csv") + option,
+         "kelvora-directory: facts: tranco: read 12 lines (6 skipped): 4 hosts in " + facts + "\n"},
+        {"facts import majestic " + Fixture("majestic.csv") + option,
+         "kelvora-directory: facts: majestic: read 7 lines (2 skipped): 3 hosts in " + facts + "\n"},
+        {"facts import cc-ranks" + option + " " + Fixture("cc-domain-ranks.txt"),
+         "kelvora-directory: facts: cc-ranks: read 8 lines (2 skipped): 4 hosts in " + facts + "\n"},
+        {"facts import cc-graph " + Fixture("cc-vertices.txt") + " " + Fixture("cc-edges.txt") + option +
+             " --links-for " + Fixture("links-for.txt"),
+         "kelvora-directory: facts: cc-graph: read 8 lines (1 skipped) of vertices and 14 lines (3 skipped) "
+         "of edges: in-degree of 3 hosts, linking domains of 2 listed domains (1 list lines skipped) in " +
+             facts + "\n"},
+    };
+    for (const auto &import : imports) {
+        const Outcome outcome = RunProgram(import.arguments);
+        EXPECT_EQ(outcome.exitCode, 0) << import.arguments;
+        EXPECT_EQ(outcome.output, import.output);
+    }
+    const FactsStore store(facts);
+    EXPECT_EQ(store.TrafficRank("www.google.com"), 1);
+    EXPECT_EQ(store.TrafficRank("blog.b.test"), 90);
+    EXPECT_EQ(store.LinkPopularity("www.example.org"), 1234);
+    EXPECT_EQ(store.LinkPopularity("fan.org"), 2);
+    EXPECT_EQ(store.LinkingDomains("example.org").size(), 4u);
+}
+
+TEST(FactsCommand, DefaultsToTheUsersDataFolder)
+{
+    const std::string home = TemporaryFolder();
+    const Outcome outcome =
+        RunProgram("facts import tranco " + Fixture("tranco.csv"), "XDG_DATA_HOME='" + home + "'");
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
+    EXPECT_EQ(FactsStore(home + "/kelvora/facts.db").TrafficRank("google.com"), 1);
+}
+
+TEST(FactsCommand, FailuresLeaveTheFactsAndSayWhy)
+{
+    const std::string folder = TemporaryFolder();
+    const std::string facts = folder + "/facts.db";
+    ASSERT_EQ(RunProgram("facts import tranco " + Fixture("tranco.csv") + " --facts '" + facts + "'").exitCode, 0);
+    std::string lines;
+    for (int i = 1; i <= 10'000; ++i)
+        lines += std::to_string(i) + ",site" + std::to_string(i) + ".test\n";
+    WriteGzip(folder + "/whole.gz", {lines});
+    const std::string whole = ReadFile(folder + "/whole.gz");
+    WriteFile(folder + "/cut.gz", whole.substr(0, whole.size() / 2));
+    const std::string notFacts = WriteTemporaryFile("other.db", std::string(4096, 'x'));
+    const struct {
+        std::string arguments;
+        int exitCode;
+        std::string start;
+    } cases[] = {
+        {"facts import tranco '" + folder + "/cut.gz' --facts '" + facts + "'", 1,
+         "kelvora-directory: facts: tranco: " + folder + "/cut.gz: damaged gzip data"},
+        {"facts import tranco /nonexistent.csv --facts '" + facts + "'", 1,
+         "kelvora-directory: facts: tranco: /nonexistent.csv: No such file or directory"},
+        {"facts import majestic " + Fixture("tranco.csv") + " --facts '" + facts + "'", 1,
+         "kelvora-directory: facts: majestic: "},
+        {"facts import tranco " + Fixture("tranco.csv") + " --facts '" + notFacts + "'", 1,
+         "kelvora-directory: facts: tranco: file is not a database"},
+        {"facts import alexa x.csv", 2, "kelvora-directory: facts: unknown source 'alexa'"},
+        {"facts import cc-graph vertices.txt", 2, "kelvora-directory: facts: cc-graph needs VERTICES and EDGES"},
+        {"facts import tranco a.csv b.csv", 2, "kelvora-directory: facts: unexpected 'b.csv'"},
+        {"facts import tranco a.csv --links-for x", 2, "kelvora-directory: facts: unexpected '--links-for'"},
+        {"facts import tranco a.csv --facts", 2, "kelvora-directory: facts: --facts needs a value"},
+        {"facts export", 2, "kelvora-directory: facts: expected: facts import SOURCE FILE..."},
+    };
+    for (const auto &c : cases) {
+        const Outcome outcome = RunProgram(c.arguments);
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << c.arguments << "\n" << outcome.output;
+        EXPECT_EQ(outcome.output.rfind(c.start, 0), 0u) << c.arguments << "\n" << outcome.output;
+        EXPECT_EQ(outcome.output.find('\n'), outcome.output.size() - 1) << outcome.output;
+    }
+    EXPECT_EQ(FactsStore(facts).TrafficRank("google.com"), 1);
+
+    const Outcome help = RunProgram("facts --help");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.output.rfind("Usage: kelvora-directory facts import tranco FILE", 0), 0u);
+}
