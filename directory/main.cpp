@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -138,8 +139,11 @@ int Serve(const std::vector<std::string> &arguments)
                        " (build one with: kelvora-directory import-debian " + data + ")");
 
     std::unique_ptr<Store> store;
+    std::int64_t sites = 0;
     try {
         store = std::make_unique<Store>(data);
+        // Read before anything is announced: a damaged file fails here.
+        sites = store->SiteCount();
     } catch (const std::exception &error) {
         return Failure("cannot use data set " + data + ": " + error.what());
     }
@@ -155,7 +159,7 @@ int Serve(const std::vector<std::string> &arguments)
     std::string error;
     if (!server.Bind(address, port, error))
         return Failure(error);
-    std::cout << kProgram << ": serving " << store->SiteCount() << " sites from " << data
+    std::cout << kProgram << ": serving " << sites << " sites from " << data
               << " on http://" << address << ':' << server.Port() << '/' << std::endl;
     ServeUntilSignalled(server, signals);
     return 0;

@@ -12,7 +12,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <vector>
 #include <thread>
 
 #include "directory/sqlite.h"
@@ -125,6 +127,47 @@ TEST(CommandLine, ErrorsGiveOneLineAndAFailingExit)
     const Outcome help = RunProgram("--help");
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.output.rfind("Usage: kelvora-directory", 0), 0u);
+}
+
+namespace {
+
+// A copy of the fixture whose sites table (and its indexes) are overwritten
+// with garbage: it opens, and fails at its first real read.
+std::string DamagedDatabase()
+{
+    const std::string path = TemporaryFolder() + "/damaged.db";
+    std::filesystem::copy_file(FixtureDatabase(), path);
+    std::vector<std::int64_t> pages;
+    std::int64_t pageSize = 0;
+    {
+        const Connection db(path, OpenMode::ReadOnly);
+        kelvora::directory::Statement size(db, "PRAGMA page_size");
+        size.Step();
+        pageSize = size.Integer(0);
+        kelvora::directory::Statement roots(db, "SELECT rootpage FROM sqlite_master WHERE tbl_name = 'sites'");
+        while (roots.Step())
+            pages.push_back(roots.Integer(0));
+    }
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    for (const std::int64_t page : pages) {
+        file.seekp((page - 1) * pageSize);
+        file << std::string(static_cast<std::size_t>(pageSize), '\xa5');
+    }
+    return path;
+}
+
+} // namespace
+
+TEST(CommandLine, ADamagedDataSetIsRefusedBeforeAnythingIsAnnounced)
+{
+    const std::string damaged = DamagedDatabase();
+    const Outcome outcome = RunProgram("--data '" + damaged + "' --listen 127.0.0.1:0");
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(outcome.output.rfind("kelvora-directory: cannot use data set " + damaged + ": ", 0), 0u)
+        << outcome.output;
+    EXPECT_NE(outcome.output.find("malformed"), std::string::npos) << outcome.output;
+    EXPECT_EQ(outcome.output.find("serving"), std::string::npos) << outcome.output;
+    EXPECT_TRUE(OneLine(outcome.output)) << outcome.output;
 }
 
 TEST(CommandLine, ImportsServesAndStopsOnSigterm)
