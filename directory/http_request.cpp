@@ -149,9 +149,10 @@ RequestFraming ParseRequest(std::string_view input, Request &request)
     while (at < input.size() && (input[at] == '\r' || input[at] == '\n') && at < kMaxRequestHead)
         ++at;
 
+    // A line's bound leaves room for the CR of its line end.
     std::size_t lineEnd = input.find('\n', at);
     if (lineEnd == std::string_view::npos)
-        return input.size() - at > kMaxRequestLine ? Invalid(414) : RequestFraming();
+        return input.size() - at > kMaxRequestLine + 1 ? Invalid(414) : RequestFraming();
     std::string_view line = input.substr(at, lineEnd - at);
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
@@ -172,7 +173,7 @@ RequestFraming ParseRequest(std::string_view input, Request &request)
         lineEnd = input.find('\n', at);
         if (lineEnd == std::string_view::npos) {
             const std::size_t pending = input.size() - at;
-            if (pending > kMaxRequestHeaderLine || input.size() > kMaxRequestHead)
+            if (pending > kMaxRequestHeaderLine + 1 || input.size() > kMaxRequestHead)
                 return Invalid(400);
             return RequestFraming();
         }
