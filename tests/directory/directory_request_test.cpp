@@ -1,4 +1,4 @@
-// Request framing and answer bytes of the directory server, on bytes alone.
+// Request framing of the directory server, on bytes alone.
 #include <gtest/gtest.h>
 
 #include "directory/http_request.h"
@@ -108,31 +108,4 @@ TEST(ParseRequest, RefusesMalformedAndOversizedRequests)
         many += "X-" + std::to_string(i) + ": y\r\n";
     Request request;
     EXPECT_EQ(ParseRequest(many + "\r\n", request).status, 400);
-}
-
-TEST(FormatAnswer, HeadersAndBody)
-{
-    Answer answer;
-    answer.body = "<p>hi</p>";
-    answer.keepAliveSeconds = 5;
-    answer.keepAliveLeft = 998;
-    EXPECT_EQ(FormatAnswer(answer), "HTTP/1.1 200 OK\r\nContent-Length: 9\r\nContent-Type: text/html; charset=utf-8\r\n"
-                                    "Keep-Alive: timeout=5, max=998\r\n\r\n<p>hi</p>");
-    answer.headOnly = true;
-    answer.close = true;
-    answer.status = 404;
-    EXPECT_EQ(FormatAnswer(answer), "HTTP/1.1 404 Not Found\r\nConnection: close\r\nContent-Length: 9\r\n"
-                                    "Content-Type: text/html; charset=utf-8\r\n\r\n");
-    answer.headOnly = false;
-    answer.status = 405;
-    answer.allowHeader = true;
-    EXPECT_EQ(FormatAnswer(answer).rfind("HTTP/1.1 405 Method Not Allowed\r\nAllow: GET, HEAD\r\nConnection: close\r\n"
-                                         "Content-Length: 9\r\n",
-                                         0),
-              0u);
-    answer.allowHeader = false;
-    answer.status = 204;
-    EXPECT_EQ(FormatAnswer(answer), "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n");
-    answer.status = 299;
-    EXPECT_EQ(FormatAnswer(answer).substr(0, 22), "HTTP/1.1 299 Unknown\r\n");
 }
