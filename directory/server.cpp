@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <iostream>
 #include <mutex>
 #include <thread>
@@ -58,8 +57,6 @@ constexpr auto kStartPoll = std::chrono::milliseconds(2);
 constexpr std::uint64_t kListenTag = 1;
 constexpr std::uint64_t kWakeTag = 2;
 constexpr std::uint64_t kFirstConnectionId = 16;
-
-const std::string kContentType = "text/html; charset=utf-8";
 
 struct Connection {
     enum class State {
