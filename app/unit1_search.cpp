@@ -314,15 +314,15 @@ bool TForm1::RunSearch(const QString &query, int count, int offset)
     std::string page;
     std::exception_ptr failure;
     try {
-        const std::string text = toBytes(query);
         std::string url;
         if (keywordMode()) {
             m_ui->ResultsLabel->setText(QStringLiteral("Results for websites related to \"") + query
                                         + QLatin1Char('"'));
-            url = kelvora::KeywordSearchUrl(text, count, offset);
+            // The query tells the engine the keyword is UTF-8 (ei=UTF-8).
+            url = kelvora::KeywordSearchUrl(query.toUtf8().toStdString(), count, offset);
         } else {
             m_ui->ResultsLabel->setText(QStringLiteral("Results for websites related to ") + query);
-            url = kelvora::DomainSearchUrl(text);
+            url = kelvora::DomainSearchUrl(toBytes(query));
         }
         kelvora::HttpGet(url, page, kHttpPort);
     } catch (...) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
+#include <tuple>
 
 #include "directory/query.h"
 
@@ -11,10 +12,42 @@ namespace kelvora::directory {
 
 namespace {
 
-class CsvReader final {
+enum Column { kHost, kTitle, kDescription, kKeywords, kContact, kOutbound, kOnlineSince,
+              kPopularity, kRank, kColumnCount };
+constexpr const char *kColumnNames[kColumnCount] = {
+    "host", "title", "description", "keywords", "contact", "outbound", "online_since",
+    "popularity", "rank"};
+
+std::string Trimmed(const std::string &text)
+{
+    const std::size_t start = text.find_first_not_of(" \t");
+    if (start == std::string::npos)
+        return std::string();
+    const std::size_t end = text.find_last_not_of(" \t");
+    return text.substr(start, end - start + 1);
+}
+
+// A whole number, or nothing for an empty field; false when it is neither.
+bool ParseNumber(const std::string &value, std::optional<std::int64_t> &number)
+{
+    number.reset();
+    if (value.empty())
+        return true;
+    constexpr std::int64_t kNotANumber = -1;
+    const std::int64_t parsed = ParseCount(value, kNotANumber, 0, INT64_MAX / 10);
+    if (parsed == kNotANumber)
+        return false;
+    number = parsed;
+    return true;
+}
+
+} // namespace
+
+// RFC 4180 records, read straight from the stream buffer.
+class CsvSiteReader::Records final {
 public:
-    explicit CsvReader(std::istream &in)
-        : m_in(in)
+    explicit Records(std::istream &in)
+        : m_in(*in.rdbuf())
     {
     }
 
@@ -23,13 +56,13 @@ public:
     {
         fields.clear();
         m_recordLine = m_line;
-        int c = m_in.get();
+        int c = m_in.sbumpc();
         if (c == EOF)
             return false;
         std::string field;
         bool quoted = false;
         bool wasQuoted = false;
-        for (;; c = m_in.get()) {
+        for (;; c = m_in.sbumpc()) {
             if (c == EOF) {
                 if (quoted)
                     Fail("a quoted field is not closed");
@@ -38,18 +71,18 @@ public:
             const char ch = static_cast<char>(c);
             if (quoted) {
                 if (ch == '"') {
-                    if (m_in.peek() == '"') {
-                        m_in.get();
+                    if (m_in.sgetc() == '"') {
+                        m_in.sbumpc();
                         Append(field, '"');
                     } else {
                         quoted = false;
                     }
+                } else if (ch == '\r' || ch == '\n') {
+                    // Any line break inside a field is kept as LF alone.
+                    EndLine(ch);
+                    Append(field, '\n');
                 } else {
-                    if (ch == '\n')
-                        ++m_line;
-                    // Line breaks inside a field are kept as LF alone.
-                    if (ch != '\r' || m_in.peek() != '\n')
-                        Append(field, ch);
+                    Append(field, ch);
                 }
                 continue;
             }
@@ -60,13 +93,9 @@ public:
                 fields.push_back(std::move(field));
                 field.clear();
                 wasQuoted = false;
-            } else if (ch == '\n') {
-                ++m_line;
+            } else if (ch == '\r' || ch == '\n') {
+                EndLine(ch);
                 break;
-            } else if (ch == '\r') {
-                if (m_in.peek() == '\n')
-                    continue;
-                Append(field, ch);
             } else if (wasQuoted) {
                 Fail("text after a closing quote");
             } else {
@@ -83,6 +112,14 @@ public:
     }
 
 private:
+    // CR LF, LF and a lone CR each end one line.
+    void EndLine(char ch)
+    {
+        if (ch == '\r' && m_in.sgetc() == '\n')
+            m_in.sbumpc();
+        ++m_line;
+    }
+
     void Append(std::string &field, char c) const
     {
         if (field.size() >= kMaxCsvField)
@@ -90,97 +127,82 @@ private:
         field += c;
     }
 
-    std::istream &m_in;
+    std::streambuf &m_in;
     std::size_t m_line = 1;
     std::size_t m_recordLine = 1;
 };
 
-std::string Trimmed(std::string text)
-{
-    const std::size_t start = text.find_first_not_of(" \t");
-    if (start == std::string::npos)
-        return std::string();
-    const std::size_t end = text.find_last_not_of(" \t");
-    return text.substr(start, end - start + 1);
-}
-
-std::optional<std::int64_t> Number(const std::string &text, const CsvReader &reader,
-                                   const char *column)
-{
-    const std::string value = Trimmed(text);
-    if (value.empty())
-        return std::nullopt;
-    constexpr std::int64_t kNotANumber = -1;
-    const std::int64_t number = ParseCount(value, kNotANumber, 0, INT64_MAX / 10);
-    if (number == kNotANumber)
-        reader.Fail(std::string(column) + " is not a whole number: " + value);
-    return number;
-}
-
-enum Column { kHost, kTitle, kDescription, kKeywords, kContact, kOutbound, kOnlineSince,
-              kPopularity, kRank, kColumnCount };
-constexpr const char *kColumnNames[kColumnCount] = {
-    "host", "title", "description", "keywords", "contact", "outbound", "online_since",
-    "popularity", "rank"};
-
-} // namespace
-
-std::vector<SiteInput> ReadCsvSites(std::istream &in)
+CsvSiteReader::CsvSiteReader(std::istream &in)
 {
     // A byte-order mark some spreadsheets write is not part of the header.
-    if (in.peek() == 0xEF) {
+    std::streambuf &buffer = *in.rdbuf();
+    if (buffer.sgetc() == 0xEF) {
         char mark[3] = {};
-        in.read(mark, 3);
-        if (std::string(mark, 3) != "\xEF\xBB\xBF")
+        if (buffer.sgetn(mark, 3) != 3 || std::string(mark, 3) != "\xEF\xBB\xBF")
             throw std::runtime_error("line 1: not a CSV header");
     }
-    CsvReader reader(in);
-    std::vector<std::string> fields;
-    if (!reader.Next(fields))
+    m_records = std::make_unique<Records>(in);
+    if (!m_records->Next(m_fields))
         throw std::runtime_error("line 1: the header is missing");
-    int position[kColumnCount];
-    std::fill(std::begin(position), std::end(position), -1);
-    for (std::size_t index = 0; index < fields.size(); ++index) {
-        std::string name = Trimmed(fields[index]);
+    m_position.assign(kColumnCount, -1);
+    for (std::size_t index = 0; index < m_fields.size(); ++index) {
+        std::string name = Trimmed(m_fields[index]);
         for (char &c : name)
             c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
         for (int column = 0; column < kColumnCount; ++column) {
-            if (name == kColumnNames[column] && position[column] < 0)
-                position[column] = static_cast<int>(index);
+            if (name == kColumnNames[column] && m_position[column] < 0)
+                m_position[column] = static_cast<int>(index);
         }
     }
-    if (position[kHost] < 0)
-        reader.Fail("the header has no host column");
+    if (m_position[kHost] < 0)
+        m_records->Fail("the header has no host column");
+}
 
-    std::vector<SiteInput> sites;
-    while (reader.Next(fields)) {
-        if (fields.size() == 1 && Trimmed(fields[0]).empty())
-            continue;
-        auto field = [&](Column column) -> std::string {
-            const int index = position[column];
-            return index >= 0 && static_cast<std::size_t>(index) < fields.size() ? fields[index]
-                                                                                : std::string();
-        };
-        SiteInput site;
-        site.host = Trimmed(field(kHost));
-        if (site.host.empty())
-            reader.Fail("the host is empty");
-        site.title = Trimmed(field(kTitle));
-        site.description = Trimmed(field(kDescription));
-        site.keywords = field(kKeywords);
-        site.contact = field(kContact);
-        site.onlineSince = Trimmed(field(kOnlineSince));
-        const std::string outbound = field(kOutbound);
-        std::size_t start = 0;
-        while ((start = outbound.find_first_not_of(" \t\n", start)) != std::string::npos) {
-            const std::size_t end = outbound.find_first_of(" \t\n", start);
-            site.outbound.push_back(outbound.substr(start, end - start));
-            start = end;
-        }
-        site.popularity = Number(field(kPopularity), reader, "popularity");
-        site.rank = Number(field(kRank), reader, "rank");
-        sites.push_back(std::move(site));
+CsvSiteReader::~CsvSiteReader() = default;
+
+bool CsvSiteReader::Next(SiteInput &site)
+{
+    do {
+        if (!m_records->Next(m_fields))
+            return false;
+    } while (m_fields.size() == 1 && Trimmed(m_fields[0]).empty());
+
+    auto field = [this](Column column) -> std::string {
+        const int index = m_position[column];
+        return index >= 0 && static_cast<std::size_t>(index) < m_fields.size() ? m_fields[index] : std::string();
+    };
+    site = SiteInput();
+    site.host = Trimmed(field(kHost));
+    if (site.host.empty())
+        m_records->Fail("the host is empty");
+    site.title = Trimmed(field(kTitle));
+    site.description = Trimmed(field(kDescription));
+    site.keywords = field(kKeywords);
+    site.contact = field(kContact);
+    site.onlineSince = Trimmed(field(kOnlineSince));
+    const std::string outbound = field(kOutbound);
+    std::size_t start = 0;
+    while ((start = outbound.find_first_not_of(" \t\n", start)) != std::string::npos) {
+        const std::size_t end = outbound.find_first_of(" \t\n", start);
+        site.outbound.push_back(outbound.substr(start, end - start));
+        start = end;
     }
+    for (const auto &[column, name, number] : {std::tuple(kPopularity, "popularity", &site.popularity),
+                                               std::tuple(kRank, "rank", &site.rank)}) {
+        const std::string value = Trimmed(field(column));
+        if (!ParseNumber(value, *number))
+            m_records->Fail(std::string(name) + " is not a whole number: " + value);
+    }
+    return true;
+}
+
+std::vector<SiteInput> ReadCsvSites(std::istream &in)
+{
+    CsvSiteReader reader(in);
+    std::vector<SiteInput> sites;
+    SiteInput site;
+    while (reader.Next(site))
+        sites.push_back(std::move(site));
     return sites;
 }
 

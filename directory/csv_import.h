@@ -1,6 +1,7 @@
 #pragma once
 
 #include <istream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,28 @@ namespace kelvora::directory {
 // Longest field accepted; a longer one is taken for a broken file.
 constexpr std::size_t kMaxCsvField = 1 << 20;
 
-// Throws std::runtime_error naming the record's line on a malformed file.
+// Reads the sites one record at a time, so a file of any size takes little
+// memory. Records end at CR LF, LF or a lone CR (as old spreadsheets on the
+// Mac write them); a line break inside a quoted field is kept as LF. Throws
+// std::runtime_error naming the record's line on a malformed file.
+class CsvSiteReader final {
+public:
+    explicit CsvSiteReader(std::istream &in);   // reads the header
+    ~CsvSiteReader();
+    CsvSiteReader(const CsvSiteReader &) = delete;
+    CsvSiteReader &operator=(const CsvSiteReader &) = delete;
+
+    // The next site; false at the end of the file.
+    bool Next(SiteInput &site);
+
+private:
+    class Records;
+    std::unique_ptr<Records> m_records;
+    std::vector<int> m_position;   // column → field index, -1 when absent
+    std::vector<std::string> m_fields;
+};
+
+// Every site of the file.
 std::vector<SiteInput> ReadCsvSites(std::istream &in);
 
 } // namespace kelvora::directory

@@ -1,4 +1,5 @@
 // kelvora-directory: the local directory service and its data-set importers.
+#include <ext/stdio_filebuf.h>
 #include <pthread.h>
 #include <signal.h>
 
@@ -6,12 +7,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -148,8 +149,11 @@ int Serve(const std::vector<std::string> &arguments)
                        " (build one with: kelvora-directory import-debian " + data + ")");
 
     std::unique_ptr<Store> store;
+    std::int64_t sites = 0;
     try {
         store = std::make_unique<Store>(data);
+        // Read before anything is announced: a damaged file fails here.
+        sites = store->SiteCount();
     } catch (const std::exception &error) {
         return Failure("cannot use data set " + data + ": " + error.what());
     }
@@ -165,10 +169,15 @@ int Serve(const std::vector<std::string> &arguments)
     std::string error;
     if (!server.Bind(address, port, error))
         return Failure(error);
-    std::cout << kProgram << ": serving " << store->SiteCount() << " sites from " << data
+    std::cout << kProgram << ": serving " << sites << " sites from " << data
               << " on http://" << address << ':' << server.Port() << '/' << std::endl;
     ServeUntilSignalled(server, signals);
     return 0;
+}
+
+std::string LeftAsItWas(const std::string &out)
+{
+    return std::filesystem::exists(out) ? out + " is left as it was" : "nothing was written";
 }
 
 int ImportDebian(const std::vector<std::string> &arguments)
@@ -186,31 +195,38 @@ int ImportDebian(const std::vector<std::string> &arguments)
     if (out.empty())
         return UsageError("import-debian needs OUT.db");
 
-    std::string catalogue;
+    // The catalogue is read as it comes, from the file or from apt-cache.
+    DebianSummary debian;
+    std::vector<SiteInput> sites;
+    std::string origin = packagesFile;
     if (packagesFile.empty()) {
+        origin = "apt-cache dumpavail";
         FILE *pipe = popen("apt-cache dumpavail", "r");
         if (!pipe)
             return Failure("cannot run apt-cache dumpavail");
-        char buffer[1 << 16];
-        std::size_t count;
-        while ((count = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0)
-            catalogue.append(buffer, count);
+        {
+            __gnu_cxx::stdio_filebuf<char> buffer(pipe, std::ios::in);
+            std::istream in(&buffer);
+            sites = ReadDebianSites(in, debian);
+        }
         if (pclose(pipe) != 0)
             return Failure("apt-cache dumpavail failed");
     } else {
         std::ifstream file(packagesFile, std::ios::binary);
         if (!file)
             return Failure("cannot read " + packagesFile);
-        std::ostringstream content;
-        content << file.rdbuf();
-        catalogue = content.str();
+        sites = ReadDebianSites(file, debian);
     }
-    std::istringstream in(std::move(catalogue));
-    DebianSummary debian;
-    std::vector<SiteInput> sites = ReadDebianSites(in, debian);
+    // Not a catalogue at all (random bytes, some other file): nothing may
+    // replace a good data set.
+    if (debian.packages == 0)
+        return Failure(origin + ": not a package catalogue (no package stanza); " + LeftAsItWas(out));
     WriteSummary summary;
     try {
         summary = WriteDataSet(out, std::move(sites), "debian");
+    } catch (const NoSitesError &) {
+        return Failure(origin + ": no package with a usable homepage among " + std::to_string(debian.packages) +
+                       "; " + LeftAsItWas(out));
     } catch (const std::exception &error) {
         return Failure("cannot write " + out + ": " + error.what());
     }
@@ -224,23 +240,42 @@ int ImportCsv(const std::vector<std::string> &arguments)
 {
     if (arguments.size() != 2)
         return UsageError("import-csv needs FILE and OUT.db");
-    std::ifstream file(arguments[0], std::ios::binary);
+    const std::string &input = arguments[0];
+    const std::string &out = arguments[1];
+    std::ifstream file(input, std::ios::binary);
     if (!file)
-        return Failure("cannot read " + arguments[0]);
-    std::vector<SiteInput> sites;
-    try {
-        sites = ReadCsvSites(file);
-    } catch (const std::runtime_error &error) {
-        return Failure(arguments[0] + ": " + error.what());
-    }
+        return Failure("cannot read " + input);
+    // Record by record into the new file: memory does not grow with the input.
     WriteSummary summary;
     try {
-        summary = WriteDataSet(arguments[1], std::move(sites), "csv");
+        std::unique_ptr<CsvSiteReader> reader;
+        std::unique_ptr<DataSetWriter> writer;
+        try {
+            reader = std::make_unique<CsvSiteReader>(file);
+        } catch (const std::runtime_error &error) {
+            return Failure(input + ": " + error.what());
+        }
+        writer = std::make_unique<DataSetWriter>(out, "csv");
+        SiteInput site;
+        for (;;) {
+            try {
+                if (!reader->Next(site))
+                    break;
+            } catch (const std::runtime_error &error) {
+                return Failure(input + ": " + error.what() + "; " + LeftAsItWas(out));
+            }
+            writer->Add(std::move(site));
+        }
+        try {
+            summary = writer->Commit();
+        } catch (const NoSitesError &error) {
+            return Failure(input + ": " + error.what() + "; " + LeftAsItWas(out));
+        }
     } catch (const std::exception &error) {
-        return Failure("cannot write " + arguments[1] + ": " + error.what());
+        return Failure("cannot write " + out + ": " + error.what());
     }
     std::cout << kProgram << ": wrote " << summary.sites << " sites and " << summary.links
-              << " links to " << arguments[1] << " (" << summary.skipped << " records skipped)\n";
+              << " links to " << out << " (" << summary.skipped << " records skipped)\n";
     return 0;
 }
 

@@ -49,6 +49,11 @@ void Connection::Execute(const char *sql)
     }
 }
 
+std::int64_t Connection::Changes() const
+{
+    return sqlite3_changes64(m_db);
+}
+
 Statement::Statement(const Connection &connection, const char *sql)
     : m_db(connection.Handle())
 {
@@ -75,6 +80,13 @@ Statement &Statement::Bind(int index, std::string_view text)
 Statement &Statement::Bind(int index, std::int64_t value)
 {
     if (sqlite3_bind_int64(m_statement, index, value) != SQLITE_OK)
+        Fail(m_db, "bind");
+    return *this;
+}
+
+Statement &Statement::BindNull(int index)
+{
+    if (sqlite3_bind_null(m_statement, index) != SQLITE_OK)
         Fail(m_db, "bind");
     return *this;
 }

@@ -27,6 +27,8 @@ public:
     Connection &operator=(const Connection &) = delete;
 
     void Execute(const char *sql);   // statements without parameters or rows
+    // Rows changed by the last INSERT, UPDATE or DELETE.
+    std::int64_t Changes() const;
     sqlite3 *Handle() const { return m_db; }
 
 private:
@@ -42,6 +44,7 @@ public:
 
     Statement &Bind(int index, std::string_view text);
     Statement &Bind(int index, std::int64_t value);
+    Statement &BindNull(int index);
     bool Step();           // true while a row is available
     void Run();            // steps to the end, ignoring rows
     void Reset();          // ready for new bindings

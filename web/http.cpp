@@ -43,8 +43,22 @@ struct Target {
     std::optional<int> port;
 };
 
+// A control byte would end the request line early (CR, LF) or truncate it
+// (NUL) on the wire and let the URL smuggle headers or a second request.
+bool holdsControlByte(const std::string &url)
+{
+    for (const char c : url) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            return true;
+    }
+    return false;
+}
+
 std::optional<Target> splitUrl(std::string url)
 {
+    if (holdsControlByte(url))
+        return std::nullopt;
     for (char &c : url) {
         if (c == '\\')
             c = '/';

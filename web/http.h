@@ -15,7 +15,8 @@ namespace kelvora {
 //   "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n"
 //   "\r\n"
 // Backslashes become "/", a trailing fragment is dropped, "https" is refused,
-// redirects are not followed. The connection goes to the URL's port, or to
+// redirects are not followed. A URL holding a control byte (below 0x20, or
+// 0x7F) is refused before anything is sent. The connection goes to the URL's port, or to
 // port when the URL names none.
 //
 // Limits (a limit reached counts as a failure; the buffer keeps what arrived):

@@ -130,12 +130,16 @@ private:
     bool m_closed = false;
 };
 
-bool readHead(ResponseReader &reader, ResponseHead &head)
+// Reads one status line and its headers. total counts the head bytes read so
+// far, interim heads included, against kMaxResponseHead.
+bool readHead(ResponseReader &reader, ResponseHead &head, std::size_t &total)
 {
     std::string line;
     if (!reader.readLine(line, kMaxHeaderLine))
         return false;
-    std::size_t total = line.size();
+    total += line.size() + 2;
+    if (total > kMaxResponseHead)
+        return false;
 
     // The status code lies between the first blank and the next one (or the end).
     const std::size_t blank = line.find(' ');
@@ -182,8 +186,9 @@ bool readChunked(ResponseReader &reader, std::string &buffer)
     for (;;) {
         if (!reader.readLine(line, kMaxHeaderLine))
             return false;
+        // A chunk extension (";name=value") or blanks may follow the size.
         std::uint64_t size = 0;
-        if (!ParseHex(line.substr(0, line.find(' ')), size))
+        if (!ParseHex(line.substr(0, line.find_first_of("; \t")), size))
             size = 0;
         if (size == 0)
             break;
@@ -264,23 +269,34 @@ ResponseOutcome ReadResponse(ByteSource &source, std::string &buffer)
 {
     ResponseOutcome outcome;
     ResponseReader reader(source);
-    if (!readHead(reader, outcome.head))
-        return outcome;
+    std::size_t headBytes = 0;
+    // Interim (1xx) responses announce the real one, which follows them.
+    for (std::size_t interim = 0;; ++interim) {
+        outcome.head = ResponseHead();
+        if (interim > kMaxInterimResponses || !readHead(reader, outcome.head, headBytes))
+            return outcome;
+        if (outcome.head.status < 100 || outcome.head.status > 199)
+            break;
+    }
     outcome.headComplete = true;
 
     // The body is appended after what the caller's buffer already holds; the
     // bound counts the body only.
     std::string body;
-    std::int64_t length = 0;
-    if (!ParseDecimal(outcome.head.value("Content-Length"), length))
-        length = 0;
-    if (length > 0) {
+    std::int64_t length = -1;
+    const bool lengthGiven = ParseDecimal(outcome.head.value("Content-Length"), length);
+    if (outcome.head.status == 204 || outcome.head.status == 304) {
+        // These never carry a body, whatever their headers say.
+        outcome.bodyComplete = true;
+    } else if (Contains(LowerCase(outcome.head.value("Transfer-Encoding")), "chunked")) {
+        // Coding names are case-insensitive, and chunked framing overrides any
+        // Content-Length, which a proxy may have left in by mistake.
+        outcome.bodyComplete = readChunked(reader, body);
+    } else if (lengthGiven && length >= 0) {
         const auto wanted = static_cast<std::uint64_t>(length);
         const std::size_t accepted = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, kMaxBody));
         reserveBody(body, accepted);
         outcome.bodyComplete = reader.readExact(body, accepted) && accepted == wanted;
-    } else if (Contains(outcome.head.value("Transfer-Encoding"), "chunked")) {
-        outcome.bodyComplete = readChunked(reader, body);
     } else {
         outcome.bodyComplete = reader.readToClose(body, kMaxBody);
     }

@@ -19,6 +19,9 @@ constexpr std::size_t kMaxHeaderLine = 64 * 1024;
 constexpr std::size_t kMaxResponseHead = 1024 * 1024;
 constexpr std::size_t kMaxHeaderLines = 10000;
 constexpr std::size_t kMaxBody = 64u * 1024 * 1024;
+// Interim (1xx) responses skipped before the final one; their heads count
+// towards kMaxResponseHead as well.
+constexpr std::size_t kMaxInterimResponses = 32;
 
 class ByteSource {
 public:
@@ -45,10 +48,12 @@ struct ResponseOutcome {
 };
 
 // Reads a response from source and appends its body to buffer, whatever the
-// status code. Nothing is appended unless the head is complete and valid; a
-// body that breaks off leaves the bytes received so far. Body rules, first
-// that applies: Content-Length above 0; Transfer-Encoding containing
-// "chunked" (lower case); otherwise everything up to the close.
+// status code. Interim 1xx responses are skipped. Nothing is appended unless
+// the final head is complete and valid; a body that breaks off leaves the
+// bytes received so far. Body rules, first that applies: status 204 or 304,
+// no body; Transfer-Encoding containing "chunked" in any letter case, chunked
+// (a chunk size ends at ";", a blank or a tab); a Content-Length of 0 or more,
+// exactly that many bytes; otherwise everything up to the close.
 ResponseOutcome ReadResponse(ByteSource &source, std::string &buffer);
 
 // Decimal integer with an optional sign; false when text is not one or is out

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace kelvora {
 
@@ -13,9 +14,12 @@ namespace kelvora {
 // cut entry's "<li>" when there is none. An empty page stays empty.
 void NextResultHost(std::string &page, std::string &host);
 
-// Keyword search: "http://" SearchHost() "/search?p=%22" query "%22&ei=UTF-8&n="
-// count "&b=" (offset + 1), every blank of the query sent as "+" and nothing
-// else encoded.
+// A keyword's bytes (UTF-8, as the engine is told with ei=UTF-8) for a query
+// value: A-Z a-z 0-9 - . _ ~ as they are, a blank as "+", every other byte as
+// %XX in upper-case hex, so "&", "#", "%" and "+" in a keyword stay part of it.
+std::string EncodeKeyword(std::string_view keyword);
+// Keyword search: "http://" SearchHost() "/search?p=%22" EncodeKeyword(query)
+// "%22&ei=UTF-8&n=" count "&b=" (offset + 1).
 std::string KeywordSearchUrl(const std::string &query, int count, int offset);
 // Domain search: the engine's backlink query for query (BacklinkSearchUrl).
 std::string DomainSearchUrl(const std::string &query);

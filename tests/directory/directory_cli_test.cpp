@@ -4,15 +4,21 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <random>
+#include <vector>
 #include <thread>
 
 #include "directory/sqlite.h"
@@ -49,6 +55,12 @@ Outcome RunProgram(const std::string &arguments)
     const int status = pclose(pipe);
     outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return outcome;
+}
+
+std::string ReadWhole(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool OneLine(const std::string &text)
@@ -125,6 +137,174 @@ TEST(CommandLine, ErrorsGiveOneLineAndAFailingExit)
     const Outcome help = RunProgram("--help");
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.output.rfind("Usage: kelvora-directory", 0), 0u);
+}
+
+namespace {
+
+// A copy of the fixture whose sites table (and its indexes) are overwritten
+// with garbage: it opens, and fails at its first real read.
+std::string DamagedDatabase()
+{
+    const std::string path = TemporaryFolder() + "/damaged.db";
+    std::filesystem::copy_file(FixtureDatabase(), path);
+    std::vector<std::int64_t> pages;
+    std::int64_t pageSize = 0;
+    {
+        const Connection db(path, OpenMode::ReadOnly);
+        kelvora::directory::Statement size(db, "PRAGMA page_size");
+        size.Step();
+        pageSize = size.Integer(0);
+        kelvora::directory::Statement roots(db, "SELECT rootpage FROM sqlite_master WHERE tbl_name = 'sites'");
+        while (roots.Step())
+            pages.push_back(roots.Integer(0));
+    }
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    for (const std::int64_t page : pages) {
+        file.seekp((page - 1) * pageSize);
+        file << std::string(static_cast<std::size_t>(pageSize), '\xa5');
+    }
+    return path;
+}
+
+} // namespace
+
+TEST(CommandLine, ImportsThatFindNothingLeaveTheDataSetAsItWas)
+{
+    const std::string folder = TemporaryFolder();
+    const std::string out = folder + "/good.db";
+    ASSERT_EQ(RunProgram(std::string("import-csv '") + KELVORA_DIRECTORY_FIXTURE + "' '" + out + "'").exitCode, 0);
+    const std::string before = ReadWhole(out);
+    ASSERT_FALSE(before.empty());
+
+    std::mt19937 random(4);
+    std::string noise(1 << 16, '\0');
+    for (char &c : noise)
+        c = static_cast<char>(random());
+    const std::string passwd = WriteTemporaryFile("passwd", "root:x:0:0:root:/root:/bin/bash\n"
+                                                            "daemon:x:1:1:daemon:/usr/sbin:/usr/sbin/nologin\n");
+    const std::string bytes = WriteTemporaryFile("noise.bin", noise);
+    const std::string noHomepage = WriteTemporaryFile("packages", "Package: a\nVersion: 1\n\nPackage: b\n");
+    const std::string header = WriteTemporaryFile("header.csv", "host,title\n");
+    const std::string invalid = WriteTemporaryFile("invalid.csv", "host,title\nbad host,x\nlocalhost,y\n");
+    const std::string kept = "; " + out + " is left as it was";
+    const struct {
+        std::string arguments;
+        std::string message;
+    } cases[] = {
+        {"import-debian '" + out + "' --packages '" + bytes + "'",
+         bytes + ": not a package catalogue (no package stanza)" + kept},
+        {"import-debian '" + out + "' --packages '" + passwd + "'",
+         passwd + ": not a package catalogue (no package stanza)" + kept},
+        {"import-debian '" + out + "' --packages '" + noHomepage + "'",
+         noHomepage + ": no package with a usable homepage among 2" + kept},
+        {"import-csv '" + header + "' '" + out + "'", header + ": no valid site record (0 skipped)" + kept},
+        {"import-csv '" + invalid + "' '" + out + "'", invalid + ": no valid site record (2 skipped)" + kept},
+    };
+    for (const auto &c : cases) {
+        const Outcome outcome = RunProgram(c.arguments);
+        EXPECT_EQ(outcome.exitCode, 1) << c.arguments << "\n" << outcome.output;
+        EXPECT_EQ(outcome.output, "kelvora-directory: " + c.message + "\n") << c.arguments;
+        EXPECT_EQ(ReadWhole(out), before) << c.arguments;
+        EXPECT_FALSE(std::filesystem::exists(out + ".tmp")) << c.arguments;
+    }
+}
+
+TEST(CommandLine, ImportsACsvFileWithCarriageReturnLineEnds)
+{
+    std::string csv = ReadWhole(KELVORA_DIRECTORY_FIXTURE);
+    std::replace(csv.begin(), csv.end(), '\n', '\r');
+    const std::string file = WriteTemporaryFile("mac.csv", csv);
+    const std::string out = TemporaryFolder() + "/mac.db";
+    const Outcome outcome = RunProgram("import-csv '" + file + "' '" + out + "'");
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
+    EXPECT_EQ(outcome.output, "kelvora-directory: wrote 8 sites and 11 links to " + out + " (0 records skipped)\n");
+}
+
+TEST(CommandLine, CsvImportMemoryDoesNotGrowWithTheFile)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine";
+#else
+    // 64 MiB of sites with a large contact field each: held whole, they
+    // would take more memory than the file's size.
+    constexpr std::size_t kRecords = 256;
+    const std::string contact(256 * 1024, 'c');
+    const std::string file = TemporaryFolder() + "/large.csv";
+    {
+        std::ofstream csv(file, std::ios::binary);
+        csv << "host,contact\n";
+        for (std::size_t i = 0; i < kRecords; ++i)
+            csv << "s" << i << ".test," << contact << "\n";
+    }
+    const std::size_t fileSize = std::filesystem::file_size(file);
+    const std::string out = TemporaryFolder() + "/large.db";
+
+    // fork, not posix_spawn: a child sharing this process's memory until its
+    // exec would report this process's peak as its own.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        execl(KELVORA_DIRECTORY_PROGRAM, KELVORA_DIRECTORY_PROGRAM, "import-csv", file.c_str(), out.c_str(),
+              static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const std::size_t peak = static_cast<std::size_t>(usage.ru_maxrss) * 1024;
+    RecordProperty("peak_rss_kib", static_cast<int>(usage.ru_maxrss));
+    EXPECT_LT(peak, fileSize * 3 / 4) << "peak " << peak / 1024 << " KiB for a file of " << fileSize / 1024 << " KiB";
+    EXPECT_EQ(kelvora::directory::Store(out).SiteCount(), static_cast<std::int64_t>(kRecords));
+#endif
+}
+
+TEST(CommandLine, TheNextImportRemovesWhatAKilledOneLeft)
+{
+    // Big enough that the import is still running when it is killed.
+    std::string csv = "host,keywords,outbound\n";
+    for (int i = 0; i < 60000; ++i)
+        csv += "s" + std::to_string(i) + ".test,k" + std::to_string(i % 97) + " w" + std::to_string(i % 3001) +
+               ",s" + std::to_string((i * 7) % 60000) + ".test\n";
+    const std::string file = WriteTemporaryFile("big.csv", csv);
+    const std::string out = TemporaryFolder() + "/killed.db";
+    const std::string temporary = out + ".tmp";
+
+    const char *argv[] = {KELVORA_DIRECTORY_PROGRAM, "import-csv", file.c_str(), out.c_str(), nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, KELVORA_DIRECTORY_PROGRAM, nullptr, nullptr, const_cast<char **>(argv), environ), 0);
+    bool started = false;
+    for (int i = 0; i < 2000 && !started; ++i) {
+        started = std::filesystem::exists(temporary);
+        if (!started)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the import ended before it could be killed";
+    EXPECT_TRUE(std::filesystem::exists(temporary));
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    const Outcome next = RunProgram(std::string("import-csv '") + KELVORA_DIRECTORY_FIXTURE + "' '" + out + "'");
+    EXPECT_EQ(next.exitCode, 0) << next.output;
+    EXPECT_FALSE(std::filesystem::exists(temporary));
+    EXPECT_NE(next.output.find("wrote 8 sites"), std::string::npos);
+}
+
+TEST(CommandLine, ADamagedDataSetIsRefusedBeforeAnythingIsAnnounced)
+{
+    const std::string damaged = DamagedDatabase();
+    const Outcome outcome = RunProgram("--data '" + damaged + "' --listen 127.0.0.1:0");
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(outcome.output.rfind("kelvora-directory: cannot use data set " + damaged + ": ", 0), 0u)
+        << outcome.output;
+    EXPECT_NE(outcome.output.find("malformed"), std::string::npos) << outcome.output;
+    EXPECT_EQ(outcome.output.find("serving"), std::string::npos) << outcome.output;
+    EXPECT_TRUE(OneLine(outcome.output)) << outcome.output;
 }
 
 TEST(CommandLine, ImportsServesAndStopsOnSigterm)

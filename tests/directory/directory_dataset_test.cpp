@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <sstream>
 
 #include "directory/csv_import.h"
@@ -30,6 +33,12 @@ std::string CsvError(const std::string &text)
         return error.what();
     }
     return "no error";
+}
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 SiteInput Input(const std::string &host, const std::string &keywords,
@@ -72,6 +81,20 @@ TEST(ReadCsvSites, NamesTheLineOfABrokenRecord)
     EXPECT_EQ(CsvError("host,title\n,t\n"), "line 2: the host is empty");
     EXPECT_NE(CsvError("host\n" + std::string(kMaxCsvField + 1, 'a') + "\n").find("longer than"),
               std::string::npos);
+}
+
+TEST(ReadCsvSites, ACarriageReturnAloneEndsALine)
+{
+    // As spreadsheets on old Macs write CSV: CR only, inside quoted fields too.
+    const auto sites = Csv("host,title,rank\rwww.a.test,\"A\rtwo\",1\r\rb.test,B,\r");
+    ASSERT_EQ(sites.size(), 2u);
+    EXPECT_EQ(sites[0].title, "A\ntwo");
+    EXPECT_EQ(sites[0].rank, 1);
+    EXPECT_EQ(sites[1].host, "b.test");
+    EXPECT_EQ(sites[1].title, "B");
+    EXPECT_EQ(CsvError("host,rank\ra.test,1\r\"b\rc.test\",x1\r"), "line 3: rank is not a whole number: x1");
+    // Mixed line ends count one line each.
+    EXPECT_EQ(CsvError("host,rank\r\na.test,1\rb.test,2\nc.test,x\r\n"), "line 4: rank is not a whole number: x");
 }
 
 TEST(ComputeRelated, PrefersRareSharedKeywordsThenPopularity)
@@ -171,6 +194,74 @@ TEST(WriteDataSet, ReplacesAnExistingFileOnlyWhenComplete)
     EXPECT_EQ(store.SiteCount(), 2);
     EXPECT_FALSE(store.FindSite("old.test"));
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+}
+
+TEST(WriteDataSet, NothingToWriteLeavesTheExistingFileAsItWas)
+{
+    const std::string path = TemporaryFolder() + "/keep.db";
+    WriteDataSet(path, {Input("old.test", "k")}, "test");
+    const std::string before = ReadFile(path);
+    EXPECT_THROW(WriteDataSet(path, {Input("bad host", "k"), Input("localhost", "k")}, "test"), NoSitesError);
+    EXPECT_THROW(WriteDataSet(path, {}, "test"), NoSitesError);
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+}
+
+TEST(WriteDataSet, AnUnfinishedFileIsRemovedAndAStaleOneReplaced)
+{
+    const std::string path = TemporaryFolder() + "/fresh.db";
+    {
+        DataSetWriter writer(path, "test");
+        writer.Add(Input("a.test", "k"));
+        EXPECT_TRUE(std::filesystem::exists(path + ".tmp"));
+    }   // abandoned before Commit
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    // A temporary file a killed import left behind does not disturb the next one.
+    std::ofstream(path + ".tmp", std::ios::binary) << std::string(10000, 'x');
+    EXPECT_EQ(WriteDataSet(path, {Input("b.test", "k")}, "test").sites, 1u);
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    EXPECT_TRUE(Store(path).FindSite("b.test"));
+}
+
+// The related sites are computed inside the file, a site at a time; they
+// must be exactly those the in-memory computation gives, ties included.
+TEST(WriteDataSet, RelatedSitesAreThoseOfTheInMemoryComputation)
+{
+    constexpr std::size_t kSites = kMaxKeywordSpread + 60;
+    std::mt19937 random(16);
+    std::vector<SiteInput> sites;
+    for (std::size_t i = 0; i < kSites; ++i) {
+        // One keyword on every site (too common to count), groups of several
+        // sizes, rare pairs, and links that make popularities differ.
+        std::string keywords = "Every g" + std::to_string(i % 7) + " h" + std::to_string(i % 50) + ",r" +
+                               std::to_string(random() % 300) + ";r" + std::to_string(random() % 300);
+        std::vector<std::string> links;
+        for (int link = 0; link < 3; ++link)
+            links.push_back("s" + std::to_string(random() % (kSites / 4)) + ".test");
+        sites.push_back(Input("s" + std::to_string(i) + ".test", keywords, links));
+    }
+    const std::string path = TemporaryFolder() + "/related.db";
+    EXPECT_EQ(WriteDataSet(path, sites, "test").sites, kSites);
+
+    const Store store(path);
+    std::vector<std::vector<std::string>> keywords;
+    std::vector<std::int64_t> popularity;
+    for (const SiteInput &site : sites) {
+        keywords.push_back(SplitKeywords(site.keywords));
+        popularity.push_back(store.FindSite(site.host)->popularity);
+    }
+    const auto expected = ComputeRelated(keywords, popularity);
+    std::size_t withRelated = 0;
+    for (std::size_t i = 0; i < kSites; ++i) {
+        std::vector<std::string> hosts;
+        for (const std::size_t other : expected[i])
+            hosts.push_back(sites[other].host);
+        EXPECT_EQ(store.RelatedHosts(static_cast<std::int64_t>(i) + 1), hosts) << sites[i].host;
+        withRelated += hosts.empty() ? 0 : 1;
+    }
+    EXPECT_EQ(withRelated, kSites);
 }
 
 TEST(ReadDebianSites, GroupsPackagesByHomepageHost)

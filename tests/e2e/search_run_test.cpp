@@ -76,6 +76,7 @@ private slots:
     void stopDuringTheFourthRowLeavesFourRows();
     void escapeEndsTheRunAfterTheCurrentRow();
     void emptyKeywordIsStillSent();
+    void keywordGoesOutAsPercentEncodedUtf8();
     void sameHostTwiceIsLookedUpTwice();
     void domainSearchKeepsTheKeywordAsSaveName();
     void pageWithoutEntriesEmptiesTheTable();
@@ -246,6 +247,23 @@ void SearchRunTest::emptyKeywordIsStillSent()
     const std::vector<ResultRow> rows = Rows();
     QCOMPARE(rows.size(), std::size_t{1});
     QVERIFY(RowMismatch(rows[0], "www.site07.test", 1).isEmpty());
+}
+
+void SearchRunTest::keywordGoesOutAsPercentEncodedUtf8()
+{
+    // Typed as the user would: an accented letter and a hash sign, which would
+    // otherwise end the request target as a fragment.
+    const QString keyword = QString::fromUtf8("caf\xc3\xa9 c#x");
+    m_fake->setResults("%22caf%C3%A9+c%23x%22", {"www.site06.test"});
+    Start(Keyword(keyword));
+
+    QCOMPARE(newHeads().front(), "GET /search?p=%22caf%C3%A9+c%23x%22&ei=UTF-8&n=20&b=1 HTTP/1.1\r\nHost: search.fake"
+                                     + std::string(kRequestTail));
+    QCOMPARE(Form1->ui()->ResultsLabel->text(), QStringLiteral("Results for websites related to \"") + keyword + '"');
+    const std::vector<ResultRow> rows = Rows();
+    QCOMPARE(rows.size(), std::size_t{1});
+    QVERIFY(RowMismatch(rows[0], "www.site06.test", 1).isEmpty());
+    QCOMPARE(StatusText(), QStringLiteral("Done!"));
 }
 
 void SearchRunTest::sameHostTwiceIsLookedUpTwice()

@@ -168,6 +168,58 @@ TEST_F(HostileServer, HundredThousandHeaderLines)
     EXPECT_LT(fetched.elapsed, kQuick);
 }
 
+TEST_F(HostileServer, EndlessInterimResponses)
+{
+    LoopbackServer server({SendRepeated("HTTP/1.1 100 Continue\r\n\r\n", 0)});
+    const Fetched fetched = timedFetch(server);
+    EXPECT_EQ(fetched.buffer, "");
+    EXPECT_LT(fetched.elapsed, kQuick);
+}
+
+TEST_F(HostileServer, HugeInterimHeads)
+{
+    // Each interim head stays under the head bound, together they exceed it.
+    const std::string interim = "HTTP/1.1 100 Continue\r\nX-Pad: " + std::string(60000, 'p') + "\r\n\r\n";
+    LoopbackServer server({SendRepeated(interim, 30), Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"), Hold()});
+    const Fetched fetched = timedFetch(server);
+    EXPECT_EQ(fetched.buffer, "");
+    EXPECT_LT(fetched.elapsed, kQuick);
+}
+
+TEST_F(HostileServer, EmptyBodiesOnAConnectionKeptOpen)
+{
+    // Complete at once: waiting for a close that never comes would freeze the window.
+    for (const std::string head : {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n",
+                                   "HTTP/1.1 204 No Content\r\nContent-Length: 10\r\n\r\n",
+                                   "HTTP/1.1 304 Not Modified\r\nTransfer-Encoding: chunked\r\n\r\n"}) {
+        LoopbackServer server({Send(head), Hold()});
+        const Fetched fetched = timedFetch(server);
+        EXPECT_EQ(fetched.buffer, "") << head;
+        EXPECT_LT(fetched.elapsed, Seconds(5)) << head;
+    }
+}
+
+TEST_F(HostileServer, ChunkedFramingThatOverridesALength)
+{
+    // A Content-Length far beyond the chunks must not make the fetch wait for bytes that never come.
+    LoopbackServer server({Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nTransfer-Encoding: CHUNKED\r\n\r\n"
+                                "5;ext=\"a;b\"\r\nhello\r\n0\r\n\r\n"),
+                           Hold()});
+    const Fetched fetched = timedFetch(server);
+    EXPECT_EQ(fetched.buffer, "hello");
+    EXPECT_LT(fetched.elapsed, Seconds(5));
+}
+
+TEST_F(HostileServer, EndlessChunkExtension)
+{
+    // A size line that never ends hits the line bound: the chunks before it stay.
+    LoopbackServer server({Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n1;"),
+                           SendRepeated("x=y;", 0)});
+    const Fetched fetched = timedFetch(server);
+    EXPECT_EQ(fetched.buffer, "ok");
+    EXPECT_LT(fetched.elapsed, kQuick);
+}
+
 // --- Cases that end on a time limit --------------------------------------
 
 TEST_F(HostileServer, NeverAnswers)

@@ -193,6 +193,42 @@ TEST(HttpGet, BodyWhateverTheStatusAndNoRedirects)
     }
 }
 
+TEST(HttpGet, ControlBytesInTheUrlAreRefusedBeforeAnythingIsSent)
+{
+    LoopbackServer server({Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"), Close()});
+    const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+    for (const std::string &bad : {base + "/a\r\nX-Injected: 1", base + "/a\nb", base + "/a\rb", base + "/a\0b"s,
+                                   base + "/a\tb", base + "/a\x7f", base + "\x1b/", "http://x.test\r\nHost: y/"s}) {
+        EXPECT_EQ(fetch(bad), "") << bad;
+    }
+    EXPECT_EQ(server.connectionCount(), 0u);
+
+    // Bytes above 0x7f are not control bytes of the request line: UTF-8 goes out as it stands.
+    EXPECT_EQ(fetch(base + "/caf\xc3\xa9 \xe6\x97\xa5"), "ok");
+    ASSERT_TRUE(server.waitForRequests(1, 5s));
+    EXPECT_EQ(server.requests()[0], "GET /caf\xc3\xa9 \xe6\x97\xa5 HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kRequestTail);
+}
+
+// Replies whose body is complete at once must not wait for the server to
+// close: the window waits for every fetch.
+TEST(HttpGet, EmptyAndInterimRepliesEndAtOnceOnAHeldConnection)
+{
+    struct Case { std::string response, expected; };
+    const Case cases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", ""},
+        {"HTTP/1.1 204 No Content\r\n\r\n", ""},
+        {"HTTP/1.1 304 Not Modified\r\nContent-Length: 120\r\n\r\n", ""},
+        {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", "ok"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n3;a=b\r\nabc\r\n0\r\n\r\n", "abc"},
+    };
+    for (const Case &c : cases) {
+        LoopbackServer server({Send(c.response), Hold()});
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(fetch(server.url("/")), c.expected) << c.response;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << c.response;
+    }
+}
+
 TEST(HttpGet, BrokenConnections)
 {
     struct Case { testsupport::Script script; std::string expected; };
@@ -241,7 +277,7 @@ TEST(ReadResponse, BodyRulesAndHeadParsing)
         {"status with trailing text", "HTTP/1.1 200x OK\r\n\r\nbody", false, ""},
         {"head never ends", "HTTP/1.1 200 OK\r\nServer: x\r\n", false, ""},
         {"header name in any case", "HTTP/1.1 200 OK\r\ncontent-LENGTH: 2\r\n\r\nabc", true, "ab"},
-        {"length 0 reads to close", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\nall of it", true, "all of it"},
+        {"length 0 is an empty body", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\nnot this", true, ""},
         {"negative length reads to close", "HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nall", true, "all"},
         {"length not a number", "HTTP/1.1 200 OK\r\nContent-Length: 2x\r\n\r\nabc", true, "abc"},
         {"huge length number", "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\nabc", true,
@@ -251,17 +287,31 @@ TEST(ReadResponse, BodyRulesAndHeadParsing)
          true, "abcdefghijklmnopqrstuvwxyz"},
         {"chunked inside a list", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n2\r\nab\r\n0\r\n\r\n",
          true, "ab"},
-        {"capital Chunked is not chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n2\r\nab\r\n0\r\n\r\n",
-         true, "2\r\nab\r\n0\r\n\r\n"},
-        {"chunk extension ends the body", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n"
-                                          "1a;x=y\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n",
+        {"coding names in any case", "HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n2\r\nab\r\n0\r\n\r\n",
          true, "ab"},
+        {"upper-case coding name", "HTTP/1.1 200 OK\r\nTransfer-Encoding: CHUNKED\r\n\r\n2\r\nab\r\n0\r\n\r\n",
+         true, "ab"},
+        {"chunk extensions", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n"
+                             "1a;name=value\r\nabcdefghijklmnopqrstuvwxyz\r\n1 ;x\r\n!\r\n0;last\r\n\r\n",
+         true, "ababcdefghijklmnopqrstuvwxyz!"},
         {"text after a blank in the size line", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
                                                 "3 ignored\r\nabc\r\n0\r\n\r\n",
          true, "abc"},
-        {"length wins over chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n"
-                                     "2\r\nab\r\n0\r\n\r\n",
-         true, "2\r\n"},
+        {"chunked wins over a length", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n"
+                                       "2\r\nab\r\n0\r\n\r\n",
+         true, "ab"},
+        {"chunked wins over a length given first", "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n"
+                                                   "Transfer-Encoding: chunked\r\n\r\n2\r\nab\r\n0\r\n\r\n",
+         true, "ab"},
+        {"204 has no body", "HTTP/1.1 204 No Content\r\nContent-Length: 4\r\n\r\nnot this", true, ""},
+        {"304 has no body", "HTTP/1.1 304 Not Modified\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n", true, ""},
+        {"interim responses are skipped", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n"
+                                          "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+         true, "ok"},
+        {"interim response and nothing after", "HTTP/1.1 100 Continue\r\n\r\n", false, ""},
+        {"the final head counts, not the interim one", "HTTP/1.1 100 Continue\r\nContent-Length: 1\r\n\r\n"
+                                                       "HTTP/1.1 404 Not Found\r\n\r\ngone",
+         true, "gone"},
         {"folded header value", "HTTP/1.1 200 OK\r\nTransfer-Encoding:\r\n\tchunked\r\n\r\n2\r\nab\r\n0\r\n\r\n",
          true, "ab"},
         {"first of two lengths", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nContent-Length: 3\r\n\r\nabc", true,
@@ -308,6 +358,21 @@ TEST(ReadResponse, LimitsKeepMemoryBounded)
             EXPECT_FALSE(outcome.bodyComplete);
             EXPECT_EQ(buffer.size(), kMaxBody);
         }
+    }
+    {
+        // Interim responses are bounded in number, so endless ones end the read.
+        std::string interim;
+        for (std::size_t i = 0; i < kMaxInterimResponses; ++i)
+            interim += "HTTP/1.1 100 Continue\r\n\r\n";
+        const std::string final = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+        MemorySource enough(interim + final, kReceivePiece);
+        std::string buffer;
+        EXPECT_TRUE(ReadResponse(enough, buffer).bodyComplete);
+        EXPECT_EQ(buffer, "ok");
+        MemorySource tooMany(interim + "HTTP/1.1 102 Processing\r\n\r\n" + final, kReceivePiece);
+        buffer.clear();
+        EXPECT_FALSE(ReadResponse(tooMany, buffer).headComplete);
+        EXPECT_EQ(buffer, "");
     }
     {
         MemorySource source("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\nffffffffffffffff\r\ncd",

@@ -75,7 +75,13 @@ TEST(SearchUrls, KeywordAndDomainQueries)
     const std::string search = "http://engine.test:81/search?p=";
     EXPECT_EQ(KeywordSearchUrl("web hosting", 20, 0), search + "%22web+hosting%22&ei=UTF-8&n=20&b=1");
     EXPECT_EQ(KeywordSearchUrl("", 20, 0), search + "%22%22&ei=UTF-8&n=20&b=1");
-    EXPECT_EQ(KeywordSearchUrl("a&b #c%", 10, 40), search + "%22a&b+#c%%22&ei=UTF-8&n=10&b=41");
+    // Every byte but letters, digits, - . _ ~ and the blank is percent-encoded,
+    // so nothing of the keyword ends the query value or the request target.
+    EXPECT_EQ(KeywordSearchUrl("a&b #c%", 10, 40), search + "%22a%26b+%23c%25%22&ei=UTF-8&n=10&b=41");
+    EXPECT_EQ(KeywordSearchUrl("caf\xc3\xa9 c#x", 20, 0), search + "%22caf%C3%A9+c%23x%22&ei=UTF-8&n=20&b=1");
+    EXPECT_EQ(KeywordSearchUrl("\xe6\x97\xa5\xe6\x9c\xac \"q\"+1=2?/\\\r\n\x7f", 20, 0),
+              search + "%22%E6%97%A5%E6%9C%AC+%22q%22%2B1%3D2%3F%2F%5C%0D%0A%7F%22&ei=UTF-8&n=20&b=1");
+    EXPECT_EQ(KeywordSearchUrl("Az09-._~  x", 20, 0), search + "%22Az09-._~++x%22&ei=UTF-8&n=20&b=1");
     EXPECT_EQ(KeywordSearchUrl("x", 20, INT_MAX), search + "%22x%22&ei=UTF-8&n=20&b=2147483648");
 
     EXPECT_EQ(DomainSearchUrl("my site/x:y"), search + "link%3Ahttp%3A%2F%2Fmy%20site%2Fx%3Ay");
