@@ -67,7 +67,7 @@ public:
     {
         const auto now = Clock::now();
         for (std::size_t i = 0; i < kDrippers + kIdlers; ++i) {
-            HeldClient held{RawClient(port), i < kDrippers, 0, now, now, now};
+            HeldClient held{RawClient(port), i < kDrippers, 0, now, now, now, {}};
             // Spread the drips over the interval rather than in one burst.
             held.nextByte = now + kDripInterval * static_cast<long>(i) / static_cast<long>(kDrippers);
             m_clients.push_back(std::move(held));
