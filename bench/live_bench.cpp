@@ -1,11 +1,13 @@
 // A 20-result keyword search of the program (61 requests) through the live
-// gateway, against HTTPS fakes of the engine and the sites that delay every
-// answer by 100 ms, timed four ways:
-//   cold        an empty cache: the engine and 20 home pages are fetched,
-//               the home pages side by side by the prefetch;
+// gateway, against HTTPS fakes that delay every answer by 100 ms: the engine,
+// the sites (home page, robots.txt, security.txt and a contact page each),
+// the archive's CDX API and RDAP (rdap.org and the registry it sends each
+// query on to), with the site figures of a facts database. Timed four ways:
+//   cold        an empty cache: the engine, then every listed site's home
+//               page and facts, side by side by the prefetch;
 //   warm        the same search again: every answer from the cache;
-//   sequential  an empty cache and no prefetch: each home page is fetched
-//               only when the program asks for it, one after another;
+//   sequential  an empty cache and no prefetch: each answer is fetched only
+//               when the program's request needs it, one row after another;
 //   local       the same search against a local data set of 20 sites.
 #include <QApplication>
 #include <QRadioButton>
@@ -26,6 +28,7 @@
 #include "directory/server.h"
 #include "directory/store.h"
 #include "tests/e2e/e2e_harness.h"
+#include "tests/live/facts_fixture.h"
 #include "tests/live/fake_upstream.h"
 #include "tests/live/gateway_server.h"
 #include "tests/live/test_pki.h"
@@ -38,6 +41,8 @@ using Clock = std::chrono::steady_clock;
 using kelvora::live::testing::FakeUpstream;
 using kelvora::live::testing::GatewayServer;
 using kelvora::live::testing::TemporaryFolder;
+using kelvora::live::testing::UpstreamAnswer;
+using kelvora::live::testing::UpstreamRequest;
 
 constexpr int kRounds = 5;
 constexpr int kResults = 20;
@@ -61,6 +66,34 @@ double TimeRun()
         std::exit(1);
     }
     return elapsed;
+}
+
+// Each site: the fake's home page (which links "/about.html"), an about page
+// with a mail address, a security.txt; robots.txt and anything else 404.
+UpstreamAnswer SitePage(const UpstreamRequest &request)
+{
+    UpstreamAnswer answer;
+    const std::string domain = request.host.substr(4);
+    if (request.path == "/") {
+        answer.body = FakeUpstream::HomePage(request.host);
+    } else if (request.path == "/about.html") {
+        answer.body = "<html><body><p>Write to <a href=\"mailto:info@" + domain + "\">us</a>.</p></body></html>";
+    } else if (request.path == "/.well-known/security.txt") {
+        answer.contentType = "text/plain";
+        answer.body = "Contact: mailto:security@" + domain + "\n";
+    } else {
+        answer.status = 404;
+        answer.body = "not here";
+    }
+    return answer;
+}
+
+std::string FactsDatabase()
+{
+    std::vector<kelvora::live::testing::SiteFigures> figures;
+    for (int i = 1; i <= kResults; ++i)
+        figures.push_back({SiteHost(i), 1000 * i, 50'000 / i});
+    return kelvora::live::testing::MakeFactsDatabase(figures);
 }
 
 double Median(std::vector<double> values)
@@ -121,21 +154,28 @@ int main(int argc, char **argv)
     for (int i = 1; i <= kResults; ++i)
         results.push_back({"https://" + SiteHost(i) + "/", "Site " + std::to_string(i), "Garden tools"});
     fake.SetResults("\"garden tools\"", results);
+    for (int i = 1; i <= kResults; ++i)
+        fake.SetHandler(SiteHost(i), SitePage);
     fake.SetDelay(kUpstreamDelay);
+    const std::string facts = FactsDatabase();
 
     const std::vector<double> local = LocalRuns();
 
     std::vector<double> cold, warm, sequential;
+    std::size_t coldRequests = 0;
     for (int round = 0; round < kRounds; ++round) {
         {
-            GatewayServer gateway("marginalia:public", fake.Rules(), TemporaryFolder() + "/cache.db");
+            GatewayServer gateway("marginalia:public", fake.Rules(), TemporaryFolder() + "/cache.db", {}, facts);
             gateway.RouteProgram();
+            const std::size_t before = fake.Requests().size();
             cold.push_back(TimeRun());
+            coldRequests = fake.Requests().size() - before;
             warm.push_back(TimeRun());
         }
         kelvora::directory::live::LiveSettings withoutPrefetch;
         withoutPrefetch.prefetch = false;
-        GatewayServer gateway("marginalia:public", fake.Rules(), TemporaryFolder() + "/cache.db", withoutPrefetch);
+        GatewayServer gateway("marginalia:public", fake.Rules(), TemporaryFolder() + "/cache.db", withoutPrefetch,
+                              facts);
         gateway.RouteProgram();
         sequential.push_back(TimeRun());
     }
@@ -151,6 +191,7 @@ int main(int argc, char **argv)
     std::printf("cold cache, no prefetch:  %8.1f ms (sequential)\n", sequentialMs);
     std::printf("local data set:           %8.1f ms\n", localMs);
     std::printf("warm / local:             %8.2f\n", warmMs / localMs);
-    std::printf("upstream requests:        %zu\n", fake.Requests().size());
+    std::printf("upstream requests, cold:  %zu (during the run)\n", coldRequests);
+    std::printf("upstream requests, all:   %zu\n", fake.Requests().size());
     return 0;
 }
