@@ -122,7 +122,8 @@ FetchRequest SiteFacts::ContactPageRequest(const std::string &url)
 
 void SiteFacts::RememberListing(const std::vector<std::string> &hosts)
 {
-    auto shared = std::make_shared<const std::vector<std::string>>(hosts);
+    auto shared = std::make_shared<ListedHosts>();
+    shared->hosts = hosts;
     const std::lock_guard lock(m_mutex);
     for (const std::string &host : hosts) {
         std::string key = facts::FactsKey(host);
@@ -162,9 +163,10 @@ void SiteFacts::Prefetch(const ListedSite &site)
         return;
     m_fetcher.Warm(SecurityTxtRequest(site.host));
     // The home page's own step has started its fetch; this joins it to learn
-    // which contact pages it names. The reading is left to the readers: this
-    // may run on the network thread.
-    m_fetcher.Fetch(LiveGateway::HomePageRequest(site.host), [this](const FetchResult &home) {
+    // which contact pages it names (a home page fresh in the cache had its
+    // pages warmed when it came, and the details fetch any that are missing).
+    // The reading is left to the readers: this may run on the network thread.
+    m_fetcher.Warm(LiveGateway::HomePageRequest(site.host), [this](const FetchResult &home) {
         if (!Readable(&home))
             return;
         m_readers.Post([this, body = home.body, url = home.finalUrl] { WarmContactPages(body, url); });
@@ -181,17 +183,24 @@ std::vector<std::string> SiteFacts::Competitors(const std::string &host, const L
 {
     if (!listing.hosts)
         return {};
-    std::vector<facts::ResultSite> results;
-    results.reserve(listing.hosts->size());
-    for (const std::string &other : *listing.hosts) {
-        facts::ResultSite result{other, 0, std::nullopt};
-        if (m_store != nullptr) {
-            result.popularity = m_store->LinkPopularity(other);
-            result.rank = m_store->TrafficRank(other);
+    // Looked up once per results page rather than once per site on it.
+    ListedHosts &listed = *listing.hosts;
+    std::call_once(listed.looked, [this, &listed] {
+        // Built aside: a look-up that throws leaves the flag unset for a
+        // later try, and must leave no half list behind.
+        std::vector<facts::ResultSite> figures;
+        figures.reserve(listed.hosts.size());
+        for (const std::string &other : listed.hosts) {
+            facts::ResultSite result{other, 0, std::nullopt};
+            if (m_store != nullptr) {
+                result.popularity = m_store->LinkPopularity(other);
+                result.rank = m_store->TrafficRank(other);
+            }
+            figures.push_back(std::move(result));
         }
-        results.push_back(std::move(result));
-    }
-    return facts::OrderCompetitors(host, results);
+        listed.figures = std::move(figures);
+    });
+    return facts::OrderCompetitors(host, listed.figures);
 }
 
 std::string SiteFacts::DetailsPage(std::string_view asked, Deadline deadline)

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "directory/facts/competitors.h"
 #include "directory/live/fetch.h"
 #include "directory/live/prefetch.h"
 #include "directory/live/workers.h"
@@ -82,9 +83,15 @@ public:
     static FetchRequest ContactPageRequest(const std::string &url);
 
 private:
+    // The hosts of one results page, with their figures once looked up.
+    struct ListedHosts {
+        std::vector<std::string> hosts;
+        std::once_flag looked;
+        std::vector<facts::ResultSite> figures;
+    };
     struct Listing {
         std::string host;   // as the results page listed it
-        std::shared_ptr<const std::vector<std::string>> hosts;
+        std::shared_ptr<ListedHosts> hosts;
         std::uint64_t sequence = 0;
     };
 
