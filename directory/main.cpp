@@ -45,7 +45,8 @@ constexpr const char *kUsage =
     "       kelvora-directory import-hostranks FILE DB\n"
     "       kelvora-directory --live [--search-engine ENGINE] [--listen ADDR:PORT]\n"
     "                         [--cache FILE] [--offline] [--connect-to H1:P1:H2:P2]...\n"
-    "                         [--ca-file FILE] [--data FILE]\n"
+    "                         [--ca-file FILE] [--data FILE] [--facts FILE]\n"
+    "       kelvora-directory facts import SOURCE FILE... [--facts FILE]\n"
     "\n"
     "Serves a read-only site directory over HTTP for Kelvora: keyword and\n"
     "backlink search at /search?p=..., site details at /data/details/?url=...,\n"
@@ -64,7 +65,12 @@ constexpr const char *kUsage =
     "--live answers the same requests from the live web: ENGINE is searxng:URL,\n"
     "marginalia[:KEY] (default marginalia:public) or brave:KEY; answers are\n"
     "cached in FILE (default ${XDG_CACHE_HOME:-~/.cache}/kelvora/web-cache.db),\n"
-    "and --offline answers from it alone. See docs/live.md.\n";
+    "and --offline answers from it alone. See docs/live.md. Traffic ranks, link\n"
+    "popularity and linking domains come from the facts database of --facts\n"
+    "(default ${XDG_DATA_HOME:-~/.local/share}/kelvora/facts.db), which the facts\n"
+    "commands fill from Tranco, Majestic and Common Crawl files (SOURCE is tranco,\n"
+    "majestic, cc-ranks or cc-graph; see kelvora-directory facts --help and\n"
+    "docs/facts.md).\n";
 
 int UsageError(const std::string &message)
 {

@@ -75,6 +75,11 @@ void Fetcher::Warm(const FetchRequest &request)
     Start(request, {}, false);
 }
 
+void Fetcher::Warm(const FetchRequest &request, Callback done)
+{
+    Start(request, std::move(done), false);
+}
+
 std::shared_future<FetchResult> Fetcher::Start(const FetchRequest &request, Callback done, bool readCached)
 {
     const std::string key = request.Key();

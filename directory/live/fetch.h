@@ -89,6 +89,10 @@ public:
     // Starts the fetch unless the cache holds a fresh answer, without reading
     // that answer: what a prefetch needs.
     void Warm(const FetchRequest &request);
+    // The same, calling done with the answer of the fetch started or joined
+    // (as Fetch does); done is not called when the cache holds a fresh
+    // answer, which a prefetch has already dealt with.
+    void Warm(const FetchRequest &request, Callback done);
 
     bool Offline() const { return m_network == nullptr; }
 

@@ -57,14 +57,21 @@ std::string Trimmed(const std::string &text)
 } // namespace
 
 LiveGateway::LiveGateway(SearchEngine engine, Fetcher &fetcher, std::vector<ConnectToRule> connectTo,
-                         const Store *store, Log log)
+                         const Store *store, const facts::FactsStore *facts, Log log)
     : m_engine(std::move(engine))
     , m_fetcher(fetcher)
     , m_connectTo(std::move(connectTo))
     , m_store(store)
     , m_log(std::move(log))
+    , m_siteFacts(facts, fetcher, [this](const std::string &host) { return MayList(host); }, m_log)
 {
     m_prefetcher.AddStep([this](const ListedSite &site) { m_fetcher.Warm(HomePageRequest(site.host)); });
+    m_prefetcher.AddStep([this](const ListedSite &site) {
+        // A site of the data set keeps its stored facts: nothing to fetch.
+        if (m_store != nullptr && m_store->FindSite(HostKey(site.host)))
+            return;
+        m_siteFacts.Prefetch(site);
+    });
 }
 
 FetchRequest LiveGateway::HomePageRequest(const std::string &host)
@@ -104,11 +111,13 @@ Reply LiveGateway::Search(std::string_view query)
     if (parsed.kind == SearchText::Kind::Keywords)
         return KeywordSearch(text, first, pageSize);
 
-    // Backlinks: only a data set knows them, and only for its own sites.
-    ListingPage page;
-    if (m_store != nullptr && !parsed.linkKey.empty() && m_store->FindSite(parsed.linkKey))
-        page = m_store->SearchBacklinks(parsed.linkKey, first - 1, pageSize);
-    return {200, RenderSearchPage(text, page, first, pageSize)};
+    // Backlinks: a data set's for its own sites, the facts database's for
+    // any other.
+    if (m_store != nullptr && !parsed.linkKey.empty() && m_store->FindSite(parsed.linkKey)) {
+        const ListingPage page = m_store->SearchBacklinks(parsed.linkKey, first - 1, pageSize);
+        return {200, RenderSearchPage(text, page, first, pageSize)};
+    }
+    return {200, m_siteFacts.BacklinkPage(text, parsed.linkKey, first, pageSize)};
 }
 
 Reply LiveGateway::KeywordSearch(const std::string &text, std::int64_t first, std::int64_t pageSize)
@@ -163,18 +172,20 @@ Reply LiveGateway::KeywordSearch(const std::string &text, std::int64_t first, st
     hosts.reserve(page.items.size());
     for (const Listing &item : page.items)
         hosts.push_back(item.host);
+    m_siteFacts.RememberListing(hosts);
     m_prefetcher.Start(hosts, engineQuery);
     return {200, RenderSearchPage(text, page, first, pageSize)};
 }
 
-Reply LiveGateway::Details(std::string_view query) const
+Reply LiveGateway::Details(std::string_view query)
 {
-    const std::string key = HostKey(QueryValue(query, "url").value_or(std::string()));
+    const std::string asked = QueryValue(query, "url").value_or(std::string());
+    const std::string key = HostKey(asked);
     if (m_store != nullptr && !key.empty()) {
         if (const std::optional<Site> site = m_store->FindSite(key))
             return {200, RenderDetailsPage(*site, m_store->RelatedHosts(site->id))};
     }
-    return {200, RenderUnknownDetailsPage()};
+    return {200, m_siteFacts.DetailsPage(asked, std::chrono::steady_clock::now() + kAnswerWait)};
 }
 
 Reply LiveGateway::Home(std::string_view hostLine)

@@ -10,14 +10,15 @@
 #include "directory/live/engines.h"
 #include "directory/live/fetch.h"
 #include "directory/live/prefetch.h"
+#include "directory/live/site_facts.h"
 #include "directory/service.h"
 #include "directory/store.h"
 
 // Answers the program's three kinds of request from the live web, in the
 // same page shapes as the local directory:
 //   /search?p=TEXT&n=N&b=B      the engine's results, one entry per host
-//   /search?p=link%3A...        backlinks: the data set's, else none
-//   /data/details/?url=www.HOST the data set's facts, else an unknown site
+//   /search?p=link%3A...        backlinks: the data set's, else the site facts'
+//   /data/details/?url=www.HOST the data set's facts, else the site facts
 //   GET / with Host: SITE       the site's live home page
 // Called on the server's worker threads, several at once; a request may wait
 // for its fetch.
@@ -33,14 +34,17 @@ class LiveGateway final {
 public:
     using Log = std::function<void(const std::string &line)>;
 
-    // store may be null (no --data); it and fetcher must outlive the gateway.
+    // store may be null (no --data), facts too (no facts database); they and
+    // fetcher must outlive the gateway.
     LiveGateway(SearchEngine engine, Fetcher &fetcher, std::vector<ConnectToRule> connectTo, const Store *store,
-                Log log);
+                const facts::FactsStore *facts, Log log);
 
     Reply Respond(std::string_view path, std::string_view query, std::string_view hostLine);
 
-    // Steps started for every listed site; the home page's is the first.
+    // Steps started for every listed site: the home page's, then the site
+    // facts'.
     Prefetcher &Prefetch() { return m_prefetcher; }
+    SiteFacts &Facts() { return m_siteFacts; }
 
     // The home page of host: https first, then http; kept 7 days.
     static FetchRequest HomePageRequest(const std::string &host);
@@ -48,7 +52,7 @@ public:
 private:
     Reply Search(std::string_view query);
     Reply KeywordSearch(const std::string &text, std::int64_t first, std::int64_t pageSize);
-    Reply Details(std::string_view query) const;
+    Reply Details(std::string_view query);
     Reply Home(std::string_view hostLine);
     bool MayList(const std::string &host) const;
 
@@ -57,6 +61,7 @@ private:
     std::vector<ConnectToRule> m_connectTo;
     const Store *m_store;
     Log m_log;
+    SiteFacts m_siteFacts;
     Prefetcher m_prefetcher;
 };
 

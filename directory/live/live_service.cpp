@@ -56,6 +56,13 @@ LiveService::LiveService(const LiveOptions &options, LiveSettings settings)
             throw std::runtime_error("no data set at " + options.dataFile);
         m_store = std::make_unique<Store>(options.dataFile);
     }
+    if (!options.factsFile.empty()) {
+        try {
+            m_facts = std::make_unique<facts::FactsStore>(options.factsFile);
+        } catch (const std::exception &error) {
+            throw std::runtime_error("facts database " + options.factsFile + ": " + error.what());
+        }
+    }
     m_cache = std::make_unique<WebCache>(options.cacheFile, settings.cacheBytes, settings.clock);
     if (!options.offline) {
         NetworkConfig config;
@@ -69,14 +76,15 @@ LiveService::LiveService(const LiveOptions &options, LiveSettings settings)
     }
     m_fetcher = std::make_unique<Fetcher>(*m_cache, m_network.get(), log);
     m_gateway = std::make_unique<LiveGateway>(SearchEngine(options.engine), *m_fetcher, options.connectTo,
-                                              m_store.get(), log);
+                                              m_store.get(), m_facts.get(), log);
     m_gateway->Prefetch().SetEnabled(settings.prefetch);
 }
 
 LiveService::~LiveService()
 {
-    // The network goes first: its last callbacks still reach the fetcher
-    // and the cache.
+    // The page readers stop first, as they start fetches; then the network,
+    // whose last callbacks still reach the fetcher and the cache.
+    m_gateway->Facts().Stop();
     m_network.reset();
 }
 
@@ -124,7 +132,7 @@ int RunLive(const std::vector<std::string> &arguments)
     }
     std::cout << kProgram << ": live" << (options->offline ? " (offline, from the cache)" : "") << " on http://"
               << options->listenAddress << ':' << server.Port() << "/ with cache " << options->cacheFile
-              << std::endl;
+              << " and facts " << options->factsFile << std::endl;
     ServeUntilSignalled(server, signals);
     return 0;
 }

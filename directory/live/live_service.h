@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "directory/facts/facts_db.h"
 #include "directory/live/cache.h"
 #include "directory/live/fetch.h"
 #include "directory/live/gateway.h"
@@ -16,8 +17,8 @@
 #include "directory/store.h"
 
 // The live mode put together from its options: cache, network (none when
-// offline), fetcher, gateway and its prefetch, and the data set when one is
-// given. What kelvora-directory --live serves, and what tests drive.
+// offline), fetcher, facts database, gateway and its prefetch, and the data
+// set when one is given. What kelvora-directory --live serves, and what tests drive.
 namespace kelvora::directory::live {
 
 // What the command line does not set; tests vary it.
@@ -35,7 +36,7 @@ struct LiveSettings {
 class LiveService final {
 public:
     // Throws std::exception with a one-line reason when the cache, the CA
-    // file or the data set cannot be used.
+    // file, the data set or the facts database cannot be used.
     explicit LiveService(const LiveOptions &options, LiveSettings settings = {});
     ~LiveService();
     LiveService(const LiveService &) = delete;
@@ -50,9 +51,11 @@ public:
     // Null when offline.
     const NetworkFetcher *Network() const { return m_network.get(); }
     const Store *Data() const { return m_store.get(); }
+    SiteFacts &Facts() { return m_gateway->Facts(); }
 
 private:
     std::unique_ptr<Store> m_store;
+    std::unique_ptr<facts::FactsStore> m_facts;
     std::unique_ptr<WebCache> m_cache;
     std::unique_ptr<NetworkFetcher> m_network;
     std::unique_ptr<Fetcher> m_fetcher;

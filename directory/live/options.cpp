@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "directory/facts/facts_db.h"
 #include "directory/live/text.h"
 
 namespace kelvora::directory::live {
@@ -103,7 +104,8 @@ std::optional<LiveOptions> ParseLiveOptions(const std::vector<std::string> &argu
         }
         const bool takesValue = argument == "--search-engine" || argument == "--listen" ||
                                 argument == "--cache" || argument == "--connect-to" ||
-                                argument == "--ca-file" || argument == "--data";
+                                argument == "--ca-file" || argument == "--data" ||
+                                argument == "--facts";
         if (!takesValue) {
             error = "unknown option '" + argument + "'";
             return std::nullopt;
@@ -134,12 +136,16 @@ std::optional<LiveOptions> ParseLiveOptions(const std::vector<std::string> &argu
             options.connectTo.push_back(*rule);
         } else if (argument == "--ca-file") {
             options.caFile = value;
+        } else if (argument == "--facts") {
+            options.factsFile = value;
         } else {
             options.dataFile = value;
         }
     }
     if (options.cacheFile.empty())
         options.cacheFile = DefaultCachePath();
+    if (options.factsFile.empty())
+        options.factsFile = facts::DefaultFactsPath();
     return options;
 }
 

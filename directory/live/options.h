@@ -10,7 +10,7 @@
 // The live mode's command line:
 //   kelvora-directory --live [--search-engine ENGINE] [--listen ADDR:PORT]
 //       [--cache FILE] [--offline] [--connect-to HOST1:PORT1:HOST2:PORT2]...
-//       [--ca-file FILE] [--data FILE]
+//       [--ca-file FILE] [--data FILE] [--facts FILE]
 namespace kelvora::directory::live {
 
 struct EngineChoice {
@@ -36,6 +36,9 @@ struct LiveOptions {
     std::vector<ConnectToRule> connectTo;
     std::string caFile;      // extra trusted certificates (PEM), beside the system's
     std::string dataFile;    // a data set whose sites keep their stored facts
+    // The site-facts database; ParseLiveOptions makes it
+    // facts::DefaultFactsPath() when not given. Empty: no facts at all.
+    std::string factsFile;
 };
 
 // ${XDG_CACHE_HOME:-~/.cache}/kelvora/web-cache.db

@@ -63,6 +63,19 @@ nlohmann::json Items(const std::vector<Result> &results, const char *snippetName
     return items;
 }
 
+std::string DateFrom(std::uint32_t hash)
+{
+    char date[16];
+    std::snprintf(date, sizeof date, "%04u-%02u-%02u", 1996 + hash % 25, 1 + (hash / 25) % 12,
+                  1 + (hash / 300) % 28);
+    return date;
+}
+
+std::string WithoutWww(const std::string &host)
+{
+    return host.rfind("www.", 0) == 0 ? host.substr(4) : host;
+}
+
 } // namespace
 
 std::string UpstreamRequest::Header(const std::string &name) const
@@ -191,7 +204,9 @@ std::vector<std::string> FakeUpstream::Rules() const
 std::vector<std::string> FakeUpstream::RulesFor(const std::vector<std::string> &hosts) const
 {
     std::vector<std::string> rules;
-    for (const std::string &host : hosts) {
+    std::vector<std::string> mapped = hosts;
+    mapped.insert(mapped.end(), {kArchiveHost, kRdapHost, kRegistryHost});
+    for (const std::string &host : mapped) {
         for (const std::string &rule : Rules())
             rules.push_back(host + rule);
     }
@@ -275,6 +290,8 @@ UpstreamAnswer FakeUpstream::Answer(const UpstreamRequest &request)
     } else if (request.host == "searx.test" || request.host == "api2.marginalia-search.com" ||
                request.host == "api.search.brave.com") {
         answer = EngineAnswer(request);
+    } else if (request.host == kArchiveHost || request.host == kRdapHost || request.host == kRegistryHost) {
+        answer = FactsAnswer(request);
     } else if (request.path == "/") {
         answer.body = HomePage(request.host);
     } else {
@@ -330,6 +347,68 @@ std::string FakeUpstream::HomePage(const std::string &host)
     for (int i = 0; i < OutboundFor(host); ++i)
         page += "<a href=\"https://partner" + std::to_string(i) + ".example/\">partner</a>\n";
     return page + "</body></html>\n";
+}
+
+UpstreamAnswer FakeUpstream::FactsAnswer(const UpstreamRequest &request)
+{
+    UpstreamAnswer answer;
+    answer.contentType = "application/json";
+    const std::string domainPath = "/domain/";
+    if (request.host == kArchiveHost && request.path == "/cdx/search/cdx") {
+        answer.body = CdxJson(FirstCaptureFor(request.Param("url")));
+    } else if (request.host == kRdapHost && request.path.rfind(domainPath, 0) == 0) {
+        answer.status = 302;
+        answer.headers.emplace_back("Location", std::string("https://") + kRegistryHost + request.path);
+        answer.body = "{}";
+    } else if (request.host == kRegistryHost && request.path.rfind(domainPath, 0) == 0) {
+        const std::string domain = request.path.substr(domainPath.size());
+        answer.contentType = "application/rdap+json";
+        answer.body = RdapJson(domain, RegisteredFor(domain), kAbuseMail);
+    } else {
+        answer.status = 404;
+        answer.body = "{\"errorCode\": 404}";
+    }
+    return answer;
+}
+
+std::string FakeUpstream::FirstCaptureFor(const std::string &host)
+{
+    return DateFrom(HashOf("capture:" + WithoutWww(Lower(host))));
+}
+
+std::string FakeUpstream::RegisteredFor(const std::string &domain)
+{
+    return DateFrom(HashOf("registered:" + Lower(domain)));
+}
+
+std::string FakeUpstream::CdxJson(const std::string &date)
+{
+    if (date.empty())
+        return "[]";
+    std::string timestamp;
+    for (const char c : date) {
+        if (c != '-')
+            timestamp += c;
+    }
+    return R"([["timestamp"],[")" + timestamp + R"(120000"]])";
+}
+
+std::string FakeUpstream::RdapJson(const std::string &domain, const std::string &registered,
+                                   const std::string &abuseMail)
+{
+    nlohmann::json abuse = {{"objectClassName", "entity"},
+                            {"roles", {"abuse"}},
+                            {"vcardArray", {"vcard", {{"version", nlohmann::json::object(), "text", "4.0"},
+                                                      {"email", nlohmann::json::object(), "text", abuseMail}}}}};
+    nlohmann::json registrar = {{"objectClassName", "entity"},
+                                {"roles", {"registrar"}},
+                                {"entities", {abuse}}};
+    nlohmann::json json = {{"objectClassName", "domain"},
+                           {"ldhName", domain},
+                           {"events", {{{"eventAction", "registration"}, {"eventDate", registered + "T10:00:00Z"}},
+                                       {{"eventAction", "expiration"}, {"eventDate", "2031-01-01T00:00:00Z"}}}},
+                           {"entities", {registrar}}};
+    return json.dump();
 }
 
 std::string FakeUpstream::SearxngJson(const std::vector<Result> &results, std::int64_t total)

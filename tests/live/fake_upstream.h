@@ -24,6 +24,10 @@
 //   - the engines (a SearXNG instance at http://searx.test:8888 and
 //     https://searx.test, Marginalia's and Brave's API hosts) answer the
 //     results set with SetResults() in their JSON shapes;
+//   - the Internet Archive's CDX API answers every host with one capture on
+//     FirstCaptureFor(host); rdap.org sends every domain on to the registry
+//     rdap.registry.test, which answers RdapJson() with RegisteredFor(domain)
+//     and the abuse contact kAbuseMail;
 //   - any other host answers "/" with a home page holding OutboundFor(host)
 //     absolute anchors, and 404 elsewhere.
 // SetHandler() replaces the answer for one host.
@@ -60,6 +64,10 @@ public:
 
     static constexpr const char *kSearxngUrl = "http://searx.test:8888";
     static constexpr int kSearxngPageSize = 10;
+    static constexpr const char *kArchiveHost = "web.archive.org";
+    static constexpr const char *kRdapHost = "rdap.org";
+    static constexpr const char *kRegistryHost = "rdap.registry.test";
+    static constexpr const char *kAbuseMail = "abuse@registrar.test";
 
     FakeUpstream();
     ~FakeUpstream();
@@ -70,7 +78,9 @@ public:
     int PlainPort() const;
     // --connect-to rules sending ports 443, 80 and 8888 of any host here.
     std::vector<std::string> Rules() const;
-    // The same for the named hosts only; every other host is left alone.
+    // The same for the named hosts and the open-data services (the archive,
+    // RDAP and its registry), which every listed site makes the gateway ask;
+    // every other host is left alone.
     std::vector<std::string> RulesFor(const std::vector<std::string> &hosts) const;
 
     // The engines' results for a query (as the engine receives it), in order;
@@ -89,6 +99,13 @@ public:
     // Anchors with an absolute address on the default home page of host.
     static int OutboundFor(const std::string &host);
     static std::string HomePage(const std::string &host);
+    // YYYY-MM-DD of host's first capture (by its name without "www."), and
+    // of the registration of domain; between 1996 and 2020.
+    static std::string FirstCaptureFor(const std::string &host);
+    static std::string RegisteredFor(const std::string &domain);
+    static std::string CdxJson(const std::string &date);   // "" for no capture
+    static std::string RdapJson(const std::string &domain, const std::string &registered,
+                                const std::string &abuseMail);
     static std::string SearxngJson(const std::vector<Result> &results, std::int64_t total);
     static std::string MarginaliaJson(const std::vector<Result> &results);
     static std::string BraveJson(const std::vector<Result> &results, bool more);
@@ -97,6 +114,7 @@ private:
     struct Servers;
     UpstreamAnswer Answer(const UpstreamRequest &request);
     UpstreamAnswer EngineAnswer(const UpstreamRequest &request);
+    static UpstreamAnswer FactsAnswer(const UpstreamRequest &request);
     void Track(const std::string &host, int change);
     bool Sleep(std::chrono::milliseconds delay);
 

@@ -8,7 +8,8 @@
 namespace kelvora::live::testing {
 
 GatewayServer::GatewayServer(const std::string &engine, const std::vector<std::string> &rules,
-                             const std::string &cacheFile, directory::live::LiveSettings settings)
+                             const std::string &cacheFile, directory::live::LiveSettings settings,
+                             const std::string &factsFile)
 {
     using namespace directory::live;
     std::string error;
@@ -18,6 +19,7 @@ GatewayServer::GatewayServer(const std::string &engine, const std::vector<std::s
         options.connectTo.push_back(ParseConnectTo(rule).value());
     options.caFile = SharedPki().caFile;
     options.cacheFile = cacheFile;
+    options.factsFile = factsFile;
     if (!settings.log)
         settings.log = [](const std::string &) {};
     m_service = std::make_unique<LiveService>(options, settings);

@@ -14,9 +14,10 @@ namespace kelvora::live::testing {
 class GatewayServer final {
 public:
     // rules: --connect-to rules (e.g. FakeUpstream::Rules()); the test CA is
-    // trusted; the cache is cacheFile.
+    // trusted; the cache is cacheFile; factsFile the facts database (empty:
+    // none).
     GatewayServer(const std::string &engine, const std::vector<std::string> &rules, const std::string &cacheFile,
-                  directory::live::LiveSettings settings = {});
+                  directory::live::LiveSettings settings = {}, const std::string &factsFile = {});
     ~GatewayServer();
     GatewayServer(const GatewayServer &) = delete;
     GatewayServer &operator=(const GatewayServer &) = delete;

@@ -39,9 +39,11 @@ struct Outcome {
 
 Outcome RunProgram(const std::string &arguments)
 {
+    // The default facts database lies under XDG_DATA_HOME: never the user's.
+    static const std::string dataHome = TemporaryFolder();
     Outcome outcome;
-    const std::string command =
-        std::string("'") + KELVORA_DIRECTORY_PROGRAM + "' " + arguments + " 2>&1 </dev/null";
+    const std::string command = "XDG_DATA_HOME='" + dataHome + "' '" + KELVORA_DIRECTORY_PROGRAM + "' " +
+                                arguments + " 2>&1 </dev/null";
     FILE *pipe = popen(command.c_str(), "r");
     if (!pipe)
         return outcome;
@@ -83,6 +85,7 @@ TEST(LiveCommandLine, RefusesWhatItCannotUseWithOneLine)
         {"--live --ca-file '" + notPem + "'" + cache, 1, "kelvora-directory: no PEM certificate in the CA file"},
         {"--live --cache '" + garbage + "'", 1, "kelvora-directory: file is not a database"},
         {"--live --data /nonexistent.db" + cache, 1, "kelvora-directory: no data set at /nonexistent.db"},
+        {"--live --facts '" + garbage + "'" + cache, 1, "kelvora-directory: facts database " + garbage + ": "},
     };
     for (const auto &c : cases) {
         const Outcome outcome = RunProgram(c.arguments);
@@ -92,6 +95,8 @@ TEST(LiveCommandLine, RefusesWhatItCannotUseWithOneLine)
     }
     const Outcome help = RunProgram("--help");
     EXPECT_NE(help.output.find("--live [--search-engine ENGINE]"), std::string::npos) << help.output;
+    EXPECT_NE(help.output.find("[--facts FILE]"), std::string::npos) << help.output;
+    EXPECT_NE(help.output.find("kelvora-directory facts import"), std::string::npos) << help.output;
 }
 
 TEST(LiveCommandLine, ServesASearchFromTheEngineAndStopsOnSigterm)
@@ -103,7 +108,7 @@ TEST(LiveCommandLine, ServesASearchFromTheEngineAndStopsOnSigterm)
     std::vector<std::string> arguments = {KELVORA_DIRECTORY_PROGRAM, "--live", "--search-engine",
                                           std::string("searxng:") + FakeUpstream::kSearxngUrl,
                                           "--listen", "127.0.0.1:0", "--cache", folder + "/cache.db",
-                                          "--ca-file", SharedPki().caFile};
+                                          "--facts", folder + "/facts.db", "--ca-file", SharedPki().caFile};
     for (const std::string &rule : fake.Rules()) {
         arguments.push_back("--connect-to");
         arguments.push_back(rule);

@@ -3,6 +3,7 @@
 // sites on loopback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "directory/service.h"
 #include "tests/directory/fixture_db.h"
 #include "tests/live/fake_upstream.h"
+#include "tests/live/live_rig.h"
 #include "tests/live/test_pki.h"
 #include "tests/support/loopback_server.h"
 #include "web/popularity.h"
@@ -34,132 +36,7 @@ using kelvora::live::testing::UpstreamRequest;
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr const char *kGardenQuery = "p=%22garden+tools%22&ei=UTF-8&n=20&b=1";
-constexpr const char *kGardenText = "\"garden tools\"";
-
-std::string Site(int number)
-{
-    char host[32];
-    std::snprintf(host, sizeof host, "www.site%02d.test", number);
-    return host;
-}
-
-std::vector<Result> Sites(int first, int last)
-{
-    std::vector<Result> results;
-    for (int i = first; i <= last; ++i)
-        results.push_back({"https://" + Site(i) + "/", "Site " + std::to_string(i), "About site " + std::to_string(i)});
-    return results;
-}
-
-EngineChoice Engine(const std::string &text)
-{
-    std::string error;
-    const std::optional<EngineChoice> engine = ParseEngine(text, error);
-    EXPECT_TRUE(engine) << error;
-    return engine.value_or(EngineChoice{});
-}
-
-// What the program takes from a results page: the total after "of about" and
-// the host of every entry, read the way its search run reads them.
-struct ProgramView {
-    std::string total;
-    std::vector<std::string> hosts;
-};
-
-ProgramView ReadAsTheProgram(const std::string &page)
-{
-    ProgramView view;
-    view.total = kelvora::ReadLinkPopularity(page);
-    std::string rest = kelvora::LowerCase(page);
-    if (const std::size_t at = rest.find("of about"); at != std::string::npos)
-        rest = rest.substr(at);
-    while (rest.find("<li>") != std::string::npos) {
-        std::string host;
-        kelvora::NextResultHost(rest, host);
-        view.hosts.push_back(kelvora::CleanResultHost(host));
-    }
-    return view;
-}
-
-std::vector<std::string> Hosts(int first, int last)
-{
-    std::vector<std::string> hosts;
-    for (int i = first; i <= last; ++i)
-        hosts.push_back(Site(i));
-    return hosts;
-}
-
-// A gateway over a fake upstream, with its own cache file and a log kept for
-// the test.
-class Rig {
-public:
-    struct Setup {
-        std::string engine = "marginalia:public";
-        bool everyHost = true;                   // map every host to the fake
-        std::vector<std::string> mappedHosts;    // otherwise only these
-        std::string dataFile;
-        LiveSettings settings;
-    };
-
-    Rig() : Rig(Setup{}) {}
-    explicit Rig(Setup setup)
-        : m_folder(TemporaryFolder())
-    {
-        options.engine = Engine(setup.engine);
-        const std::vector<std::string> rules = setup.everyHost ? fake.Rules() : fake.RulesFor(setup.mappedHosts);
-        for (const std::string &rule : rules)
-            options.connectTo.push_back(*ParseConnectTo(rule));
-        options.caFile = SharedPki().caFile;
-        options.cacheFile = m_folder + "/web-cache.db";
-        options.dataFile = setup.dataFile;
-        setup.settings.log = [this](const std::string &line) {
-            const std::lock_guard lock(m_logMutex);
-            m_log.push_back(line);
-        };
-        if (!setup.settings.clock)
-            setup.settings.clock = [this] { return now.load(); };
-        settings = setup.settings;
-        Open();
-    }
-
-    void Open() { service = std::make_unique<LiveService>(options, settings); }
-
-    Reply Search(const std::string &query) { return service->Respond("/search", query, "127.0.0.1"); }
-    Reply Home(const std::string &host) { return service->Respond("/", "", host); }
-
-    std::string Log() const
-    {
-        const std::lock_guard lock(m_logMutex);
-        std::string all;
-        for (const std::string &line : m_log)
-            all += line + "\n";
-        return all;
-    }
-
-    FakeUpstream fake;
-    LiveOptions options;
-    LiveSettings settings;
-    std::atomic<std::int64_t> now{1'700'000'000};
-    std::unique_ptr<LiveService> service;
-
-private:
-    std::string m_folder;
-    mutable std::mutex m_logMutex;
-    std::vector<std::string> m_log;
-};
-
-bool WaitFor(const std::function<bool()> &condition, std::chrono::milliseconds limit = 10s)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using namespace kelvora::live::testing;
 
 } // namespace
 
@@ -194,10 +71,25 @@ TEST(LiveSearch, ListsOneEntryPerHostInTheEnginesOrderAndDropsPrivateHosts)
     EXPECT_EQ(view.hosts, Hosts(1, 5));
     EXPECT_EQ(view.total, "5");
 
-    // The engine, then each listed home page (prefetched).
-    ASSERT_TRUE(WaitFor([&] { return rig.fake.Requests().size() >= 6; }));
+    // The engine, then each listed home page (prefetched) besides the site
+    // facts; nothing reaches a host that was dropped.
+    ASSERT_TRUE(WaitFor([&] {
+        for (const std::string &host : Hosts(1, 5)) {
+            if (rig.fake.CountFor(host, "/") == 0)
+                return false;
+        }
+        return true;
+    }));
     const std::vector<UpstreamRequest> requests = rig.fake.Requests();
-    ASSERT_EQ(requests.size(), 1u + 5u);
+    for (const std::string &host : Hosts(1, 5))
+        EXPECT_EQ(rig.fake.CountFor(host, "/"), 1u) << host;
+    for (const UpstreamRequest &request : requests) {
+        const bool known = std::find(setup.mappedHosts.begin(), setup.mappedHosts.end(), request.host) !=
+                               setup.mappedHosts.end() ||
+                           request.host == FakeUpstream::kArchiveHost || request.host == FakeUpstream::kRdapHost ||
+                           request.host == FakeUpstream::kRegistryHost;
+        EXPECT_TRUE(known) << request.host;
+    }
     const UpstreamRequest &engine = requests.front();
     EXPECT_TRUE(engine.tls);
     EXPECT_EQ(engine.host, "api2.marginalia-search.com");
@@ -341,16 +233,18 @@ TEST(LiveSearch, AnEngineThatFailsGivesAnEmptyPageAndTheLogSaysWhy)
     EXPECT_FALSE(rig.service->Cache().HasFresh("marginalia:1:\"server error\""));
 }
 
-TEST(LiveSearch, BacklinksAndDetailsAreEmptyWithoutADataSet)
+TEST(LiveSearch, BacklinksAreEmptyWithoutFactsAndDetailsNeedAHost)
 {
     Rig rig;
     const ProgramView backlinks = ReadAsTheProgram(
         rig.Search("p=link%3Ahttp%3A%2F%2Fwww.site01.test").body);
     EXPECT_EQ(backlinks.total, "0");
     EXPECT_TRUE(backlinks.hosts.empty());
-    const Reply details = rig.service->Respond("/data/details/", "url=www.site01.test", "127.0.0.1");
-    EXPECT_EQ(details.body, kelvora::directory::RenderUnknownDetailsPage());
-    EXPECT_TRUE(rig.fake.Requests().empty());   // neither asks the web in this version
+    for (const char *query : {"", "url=", "url=www.", "url=%3Cscript%3E"}) {
+        const Reply details = rig.service->Respond("/data/details/", query, "127.0.0.1");
+        EXPECT_EQ(details.body, kelvora::directory::RenderUnknownDetailsPage()) << query;
+    }
+    EXPECT_TRUE(rig.fake.Requests().empty());   // none of it asks the web
 }
 
 TEST(LiveSearch, SitesOfADataSetKeepTheirStoredFacts)
@@ -365,7 +259,6 @@ TEST(LiveSearch, SitesOfADataSetKeepTheirStoredFacts)
         std::string query;
     } requests[] = {
         {"/data/details/", "url=www.greenleaf-garden.test"},
-        {"/data/details/", "url=www.unknown-site.test"},
         {"/search", "p=link%3Ahttp%3A%2F%2Fwww.seedbank.test"},
     };
     for (const auto &request : requests) {
@@ -375,6 +268,11 @@ TEST(LiveSearch, SitesOfADataSetKeepTheirStoredFacts)
     }
     // A backlink query for a host the data set lacks lists nothing.
     EXPECT_EQ(ReadAsTheProgram(rig.Search("p=link%3Ahttp%3A%2F%2Fwww.site09.test").body).total, "0");
+    // A site the data set lacks gets the live facts instead of an unknown
+    // site's page.
+    const std::string unknown = rig.Details("www.unknown-site.test").body;
+    EXPECT_NE(unknown.find("Online since: " + FakeUpstream::FirstCaptureFor("unknown-site.test")), std::string::npos)
+        << unknown;
 }
 
 TEST(LiveHome, TheSitesOwnPageOrAShortPageWithoutAnchors)

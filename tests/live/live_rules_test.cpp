@@ -47,7 +47,8 @@ TEST(LiveOptions, ReadsTheWholeCommandLine)
     const std::optional<LiveOptions> options =
         Parse({"--live", "--search-engine", "searxng:http://127.0.0.1:8888/", "--listen", "127.0.0.1:9000",
                "--cache", "/tmp/c.db", "--offline", "--connect-to", "a.test:443:127.0.0.1:8443",
-               "--connect-to", "::127.0.0.1:9", "--ca-file", "/tmp/ca.pem", "--data", "/tmp/d.db"},
+               "--connect-to", "::127.0.0.1:9", "--ca-file", "/tmp/ca.pem", "--data", "/tmp/d.db",
+               "--facts", "/tmp/f.db"},
               error);
     ASSERT_TRUE(options) << error;
     EXPECT_EQ(options->engine.kind, EngineChoice::Kind::Searxng);
@@ -60,20 +61,24 @@ TEST(LiveOptions, ReadsTheWholeCommandLine)
     EXPECT_EQ(options->connectTo[0].text, "a.test:443:127.0.0.1:8443");
     EXPECT_EQ(options->caFile, "/tmp/ca.pem");
     EXPECT_EQ(options->dataFile, "/tmp/d.db");
+    EXPECT_EQ(options->factsFile, "/tmp/f.db");
 }
 
-TEST(LiveOptions, DefaultsToMarginaliasPublicKeyAndTheUsersCache)
+TEST(LiveOptions, DefaultsToMarginaliasPublicKeyAndTheUsersCacheAndFacts)
 {
     setenv("XDG_CACHE_HOME", "/tmp/xdg-cache", 1);
+    setenv("XDG_DATA_HOME", "/tmp/xdg-data", 1);
     std::string error;
     const std::optional<LiveOptions> options = Parse({"--live"}, error);
     ASSERT_TRUE(options) << error;
     EXPECT_EQ(options->engine.kind, EngineChoice::Kind::Marginalia);
     EXPECT_EQ(options->engine.key, "public");
     EXPECT_EQ(options->cacheFile, "/tmp/xdg-cache/kelvora/web-cache.db");
+    EXPECT_EQ(options->factsFile, "/tmp/xdg-data/kelvora/facts.db");
     EXPECT_EQ(options->listenPort, 8355);
     EXPECT_FALSE(options->offline);
     unsetenv("XDG_CACHE_HOME");
+    unsetenv("XDG_DATA_HOME");
 }
 
 TEST(LiveOptions, RefusesWhatItCannotUseWithAReason)
@@ -93,6 +98,7 @@ TEST(LiveOptions, RefusesWhatItCannotUseWithAReason)
         {{"--live", "--connect-to", "a.test:99999::1"}, "--connect-to wants"},
         {{"--live", "--listen", "8355"}, "--listen wants ADDR:PORT"},
         {{"--live", "--cache"}, "--cache needs a value"},
+        {{"--live", "--facts"}, "--facts needs a value"},
         {{"--live", "--frobnicate"}, "unknown option '--frobnicate'"},
         {{"--live", "--live"}, "--live given twice"},
     };

@@ -1,0 +1,129 @@
+#include "tests/live/live_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "tests/live/test_pki.h"
+#include "web/popularity.h"
+#include "web/results_page.h"
+#include "web/text.h"
+
+namespace kelvora::live::testing {
+
+using namespace directory::live;
+
+std::string Site(int number)
+{
+    char host[32];
+    std::snprintf(host, sizeof host, "www.site%02d.test", number);
+    return host;
+}
+
+std::vector<Result> Sites(int first, int last)
+{
+    std::vector<Result> results;
+    for (int i = first; i <= last; ++i)
+        results.push_back({"https://" + Site(i) + "/", "Site " + std::to_string(i), "About site " + std::to_string(i)});
+    return results;
+}
+
+std::vector<std::string> Hosts(int first, int last)
+{
+    std::vector<std::string> hosts;
+    for (int i = first; i <= last; ++i)
+        hosts.push_back(Site(i));
+    return hosts;
+}
+
+EngineChoice Engine(const std::string &text)
+{
+    std::string error;
+    const std::optional<EngineChoice> engine = ParseEngine(text, error);
+    EXPECT_TRUE(engine) << error;
+    return engine.value_or(EngineChoice{});
+}
+
+ProgramView ReadAsTheProgram(const std::string &page)
+{
+    ProgramView view;
+    view.total = kelvora::ReadLinkPopularity(page);
+    std::string rest = kelvora::LowerCase(page);
+    if (const std::size_t at = rest.find("of about"); at != std::string::npos)
+        rest = rest.substr(at);
+    while (rest.find("<li>") != std::string::npos) {
+        std::string host;
+        kelvora::NextResultHost(rest, host);
+        view.hosts.push_back(kelvora::CleanResultHost(host));
+    }
+    return view;
+}
+
+bool WaitFor(const std::function<bool()> &condition, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+Rig::Rig()
+    : Rig(Setup{})
+{
+}
+
+Rig::Rig(Setup setup)
+    : m_folder(TemporaryFolder())
+{
+    options.engine = Engine(setup.engine);
+    const std::vector<std::string> rules = setup.everyHost ? fake.Rules() : fake.RulesFor(setup.mappedHosts);
+    for (const std::string &rule : rules)
+        options.connectTo.push_back(*ParseConnectTo(rule));
+    options.caFile = SharedPki().caFile;
+    options.cacheFile = m_folder + "/web-cache.db";
+    options.dataFile = setup.dataFile;
+    options.factsFile = setup.factsFile;
+    setup.settings.log = [this](const std::string &line) {
+        const std::lock_guard lock(m_logMutex);
+        m_log.push_back(line);
+    };
+    if (!setup.settings.clock)
+        setup.settings.clock = [this] { return now.load(); };
+    settings = setup.settings;
+    Open();
+}
+
+void Rig::Open()
+{
+    service = std::make_unique<LiveService>(options, settings);
+}
+
+directory::Reply Rig::Search(const std::string &query)
+{
+    return service->Respond("/search", query, "127.0.0.1");
+}
+
+directory::Reply Rig::Home(const std::string &host)
+{
+    return service->Respond("/", "", host);
+}
+
+directory::Reply Rig::Details(const std::string &host)
+{
+    return service->Respond("/data/details/", "url=" + host, "127.0.0.1");
+}
+
+std::string Rig::Log() const
+{
+    const std::lock_guard lock(m_logMutex);
+    std::string all;
+    for (const std::string &line : m_log)
+        all += line + "\n";
+    return all;
+}
+
+} // namespace kelvora::live::testing
