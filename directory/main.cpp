@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -22,19 +21,16 @@
 #include "directory/debian_import.h"
 #include "directory/facts/facts_command.h"
 #include "directory/live/live_service.h"
+#include "directory/program.h"
 #include "directory/rank_import.h"
 #include "directory/server.h"
 #include "directory/store.h"
+#include "directory/user_files.h"
 
 namespace {
 
 using namespace kelvora::directory;
 
-constexpr const char *kProgram = "kelvora-directory";
-constexpr const char *kDefaultAddress = "127.0.0.1";
-constexpr int kDefaultPort = 8355;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 constexpr auto kStopRetry = std::chrono::milliseconds(20);
 
 constexpr const char *kUsage =
@@ -74,41 +70,14 @@ constexpr const char *kUsage =
 
 int UsageError(const std::string &message)
 {
-    std::cerr << kProgram << ": " << message << " (try --help)\n";
+    std::cerr << kProgramName << ": " << message << " (try --help)\n";
     return kExitUsage;
 }
 
 int Failure(const std::string &message)
 {
-    std::cerr << kProgram << ": " << message << '\n';
+    std::cerr << kProgramName << ": " << message << '\n';
     return kExitFailure;
-}
-
-std::string DefaultDataPath()
-{
-    const char *xdg = std::getenv("XDG_DATA_HOME");
-    std::string base;
-    if (xdg && *xdg) {
-        base = xdg;
-    } else {
-        const char *home = std::getenv("HOME");
-        base = std::string(home ? home : ".") + "/.local/share";
-    }
-    return base + "/kelvora/directory.db";
-}
-
-bool ParseListen(const std::string &text, std::string &address, int &port)
-{
-    const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0)
-        return false;
-    const std::string portText = text.substr(colon + 1);
-    if (portText.empty() || portText.size() > 5 ||
-        portText.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    port = std::stoi(portText);
-    address = text.substr(0, colon);
-    return port <= 65535;
 }
 
 // Serves until SIGINT or SIGTERM. The signals are blocked in every thread
@@ -133,9 +102,9 @@ void ServeUntilSignalled(DirectoryServer &server, const sigset_t &signals)
 
 int Serve(const std::vector<std::string> &arguments)
 {
-    std::string address = kDefaultAddress;
-    int port = kDefaultPort;
-    std::string data = DefaultDataPath();
+    std::string address = kDefaultListenAddress;
+    int port = kDefaultListenPort;
+    std::string data = UserFilePath(UserFolder::Data, "directory.db");
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string &argument = arguments[i];
         if (argument == "--listen" || argument == "--data") {
@@ -175,7 +144,7 @@ int Serve(const std::vector<std::string> &arguments)
     std::string error;
     if (!server.Bind(address, port, error))
         return Failure(error);
-    std::cout << kProgram << ": serving " << sites << " sites from " << data
+    std::cout << kProgramName << ": serving " << sites << " sites from " << data
               << " on http://" << address << ':' << server.Port() << '/' << std::endl;
     ServeUntilSignalled(server, signals);
     return 0;
@@ -236,7 +205,7 @@ int ImportDebian(const std::vector<std::string> &arguments)
     } catch (const std::exception &error) {
         return Failure("cannot write " + out + ": " + error.what());
     }
-    std::cout << kProgram << ": " << debian.packages << " packages, " << debian.withHomepage
+    std::cout << kProgramName << ": " << debian.packages << " packages, " << debian.withHomepage
               << " with a homepage: wrote " << summary.sites << " sites and " << summary.links
               << " links to " << out << '\n';
     return 0;
@@ -280,7 +249,7 @@ int ImportCsv(const std::vector<std::string> &arguments)
     } catch (const std::exception &error) {
         return Failure("cannot write " + out + ": " + error.what());
     }
-    std::cout << kProgram << ": wrote " << summary.sites << " sites and " << summary.links
+    std::cout << kProgramName << ": wrote " << summary.sites << " sites and " << summary.links
               << " links to " << out << " (" << summary.skipped << " records skipped)\n";
     return 0;
 }
@@ -304,7 +273,7 @@ int ImportRanks(const std::vector<std::string> &arguments, bool hostRanks)
     RankUpdate &update = *ranks;
     const RankReadSummary read = hostRanks ? ReadHostRanks(file, update) : ReadTrancoRanks(file, update);
     const std::size_t changed = update.Commit();
-    std::cout << kProgram << ": read " << read.lines << " lines (" << read.malformed
+    std::cout << kProgramName << ": read " << read.lines << " lines (" << read.malformed
               << " skipped): set the rank of " << changed << " sites\n";
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "directory/facts/facts_db.h"
 #include "directory/facts/import_common.h"
 #include "directory/facts/importers.h"
+#include "directory/program.h"
 #include "directory/sqlite.h"
 
 namespace kelvora::directory::facts {
@@ -16,8 +17,6 @@ namespace {
 using detail::Grouped;
 
 constexpr const char *kPrefix = "kelvora-directory: facts: ";
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 
 constexpr const char *kUsage =
     "Usage: kelvora-directory facts import tranco FILE [--facts FACTS.db]\n"

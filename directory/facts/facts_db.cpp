@@ -1,12 +1,12 @@
 #include "directory/facts/facts_db.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <iterator>
 
 #include "directory/facts/domains.h"
 #include "directory/sqlite.h"
+#include "directory/user_files.h"
 
 namespace kelvora::directory::facts {
 
@@ -99,15 +99,7 @@ Format CheckFormat(Connection &connection, bool create)
 
 std::string DefaultFactsPath()
 {
-    const char *xdg = std::getenv("XDG_DATA_HOME");
-    std::string base;
-    if (xdg && *xdg) {
-        base = xdg;
-    } else {
-        const char *home = std::getenv("HOME");
-        base = std::string(home ? home : ".") + "/.local/share";
-    }
-    return base + "/kelvora/facts.db";
+    return UserFilePath(UserFolder::Data, "facts.db");
 }
 
 // ---------------------------------------------------------------- writer

@@ -1,31 +1,11 @@
 #include "directory/live/options.h"
 
-#include <cstdlib>
-
 #include "directory/facts/facts_db.h"
 #include "directory/live/text.h"
+#include "directory/program.h"
+#include "directory/user_files.h"
 
 namespace kelvora::directory::live {
-
-namespace {
-
-constexpr int kMaxPort = 65535;
-
-bool ParseListen(const std::string &text, std::string &address, int &port)
-{
-    const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0)
-        return false;
-    const std::string portText = text.substr(colon + 1);
-    if (portText.empty() || portText.size() > 5 ||
-        portText.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    port = std::stoi(portText);
-    address = text.substr(0, colon);
-    return port <= kMaxPort;
-}
-
-} // namespace
 
 std::optional<EngineChoice> ParseEngine(std::string_view text, std::string &error)
 {
@@ -71,15 +51,7 @@ std::optional<EngineChoice> ParseEngine(std::string_view text, std::string &erro
 
 std::string DefaultCachePath()
 {
-    const char *xdg = std::getenv("XDG_CACHE_HOME");
-    std::string base;
-    if (xdg != nullptr && *xdg != '\0') {
-        base = xdg;
-    } else {
-        const char *home = std::getenv("HOME");
-        base = std::string(home != nullptr ? home : ".") + "/.cache";
-    }
-    return base + "/kelvora/web-cache.db";
+    return UserFilePath(UserFolder::Cache, "web-cache.db");
 }
 
 std::optional<LiveOptions> ParseLiveOptions(const std::vector<std::string> &arguments, std::string &error)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "directory/live/connect_to.h"
+#include "directory/program.h"
 
 // The live mode's command line:
 //   kelvora-directory --live [--search-engine ENGINE] [--listen ADDR:PORT]
@@ -29,8 +30,8 @@ std::optional<EngineChoice> ParseEngine(std::string_view text, std::string &erro
 
 struct LiveOptions {
     EngineChoice engine;
-    std::string listenAddress = "127.0.0.1";
-    int listenPort = 8355;
+    std::string listenAddress = kDefaultListenAddress;
+    int listenPort = kDefaultListenPort;
     std::string cacheFile;   // empty: DefaultCachePath()
     bool offline = false;
     std::vector<ConnectToRule> connectTo;
