@@ -1,19 +1,12 @@
 // kelvora-directory: the local directory service and its data-set importers.
 #include <ext/stdio_filebuf.h>
-#include <pthread.h>
-#include <signal.h>
 
-#include <csignal>
-
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "directory/csv_import.h"
@@ -30,8 +23,6 @@
 namespace {
 
 using namespace kelvora::directory;
-
-constexpr auto kStopRetry = std::chrono::milliseconds(20);
 
 constexpr const char *kUsage =
     "Usage: kelvora-directory [--listen ADDR:PORT] [--data FILE]\n"
@@ -80,26 +71,6 @@ int Failure(const std::string &message)
     return kExitFailure;
 }
 
-// Serves until SIGINT or SIGTERM. The signals are blocked in every thread
-// and taken by one thread of ours, so the stop runs as ordinary code; it is
-// repeated because a signal may come before the server has started.
-void ServeUntilSignalled(DirectoryServer &server, const sigset_t &signals)
-{
-    std::atomic<bool> finished{false};
-    std::thread stopper([&server, &signals, &finished] {
-        int received = 0;
-        sigwait(&signals, &received);
-        while (!finished) {
-            server.Stop();
-            std::this_thread::sleep_for(kStopRetry);
-        }
-    });
-    server.Serve();
-    finished = true;
-    pthread_kill(stopper.native_handle(), SIGTERM);   // wakes it when no signal came
-    stopper.join();
-}
-
 int Serve(const std::vector<std::string> &arguments)
 {
     std::string address = kDefaultListenAddress;
@@ -133,12 +104,7 @@ int Serve(const std::vector<std::string> &arguments)
         return Failure("cannot use data set " + data + ": " + error.what());
     }
 
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    BlockStopSignals();
 
     DirectoryServer server(*store);
     std::string error;
@@ -146,7 +112,7 @@ int Serve(const std::vector<std::string> &arguments)
         return Failure(error);
     std::cout << kProgramName << ": serving " << sites << " sites from " << data
               << " on http://" << address << ':' << server.Port() << '/' << std::endl;
-    ServeUntilSignalled(server, signals);
+    ServeUntilSignalled(server);
     return 0;
 }
 

@@ -1,11 +1,31 @@
 #include "directory/program.h"
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include "directory/server.h"
+
 namespace kelvora::directory {
 
 namespace {
 
 constexpr int kMaxPort = 65535;
 constexpr std::size_t kMaxPortDigits = 5;
+constexpr auto kStopRetry = std::chrono::milliseconds(20);
+
+sigset_t StopSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
 
 } // namespace
 
@@ -21,6 +41,33 @@ bool ParseListen(const std::string &text, std::string &address, int &port)
     port = std::stoi(portText);
     address = text.substr(0, colon);
     return port <= kMaxPort;
+}
+
+void BlockStopSignals()
+{
+    const sigset_t signals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+// The stop is repeated because a signal may come before the server has
+// started.
+void ServeUntilSignalled(DirectoryServer &server)
+{
+    const sigset_t signals = StopSignals();
+    std::atomic<bool> finished{false};
+    std::thread stopper([&server, &signals, &finished] {
+        int received = 0;
+        sigwait(&signals, &received);
+        while (!finished) {
+            server.Stop();
+            std::this_thread::sleep_for(kStopRetry);
+        }
+    });
+    server.Serve();
+    finished = true;
+    pthread_kill(stopper.native_handle(), SIGTERM);   // wakes it when no signal came
+    stopper.join();
 }
 
 } // namespace kelvora::directory

@@ -2,9 +2,11 @@
 
 #include <string>
 
-// What the kelvora-directory program's modes share: its name and exit codes
-// and the listen option.
+// What the kelvora-directory program's modes share: its name and exit codes,
+// the listen option, and serving until it is told to stop.
 namespace kelvora::directory {
+
+class DirectoryServer;
 
 constexpr const char *kProgramName = "kelvora-directory";
 constexpr int kExitFailure = 1;
@@ -17,5 +19,14 @@ constexpr int kDefaultListenPort = 8355;
 // address and a port of at most five digits up to 65535; false for anything
 // else.
 bool ParseListen(const std::string &text, std::string &address, int &port);
+
+// Blocks SIGINT and SIGTERM in the calling thread and ignores SIGPIPE. Call
+// before any thread starts, so that every thread inherits the mask and only
+// ServeUntilSignalled takes the signals.
+void BlockStopSignals();
+
+// Serves until SIGINT or SIGTERM (blocked by BlockStopSignals()). The signal
+// is taken by a thread of ours, so the stop runs as ordinary code.
+void ServeUntilSignalled(DirectoryServer &server);
 
 } // namespace kelvora::directory

@@ -1,49 +1,20 @@
 #include "directory/live/live_service.h"
 
-#include <pthread.h>
-#include <signal.h>
-
-#include <atomic>
-#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
-#include <thread>
+
+#include "directory/program.h"
 
 namespace kelvora::directory::live {
 
 namespace {
 
-constexpr const char *kProgram = "kelvora-directory";
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-constexpr auto kStopRetry = std::chrono::milliseconds(20);
-
 void LogToStandardError(const std::string &line)
 {
     static std::mutex mutex;
     const std::lock_guard lock(mutex);
-    std::cerr << kProgram << ": " << line << std::endl;
-}
-
-// Serves until SIGINT or SIGTERM. The signals are blocked in every thread
-// and taken by one thread of ours, so the stop runs as ordinary code; it is
-// repeated because a signal may come before the server has started.
-void ServeUntilSignalled(DirectoryServer &server, const sigset_t &signals)
-{
-    std::atomic<bool> finished{false};
-    std::thread stopper([&server, &signals, &finished] {
-        int received = 0;
-        sigwait(&signals, &received);
-        while (!finished) {
-            server.Stop();
-            std::this_thread::sleep_for(kStopRetry);
-        }
-    });
-    server.Serve();
-    finished = true;
-    pthread_kill(stopper.native_handle(), SIGTERM);   // wakes it when no signal came
-    stopper.join();
+    std::cerr << kProgramName << ": " << line << std::endl;
 }
 
 } // namespace
@@ -105,35 +76,29 @@ int RunLive(const std::vector<std::string> &arguments)
     std::string error;
     const std::optional<LiveOptions> options = ParseLiveOptions(arguments, error);
     if (!options) {
-        std::cerr << kProgram << ": " << error << " (try --help)\n";
+        std::cerr << kProgramName << ": " << error << " (try --help)\n";
         return kExitUsage;
     }
-    // Blocked before any thread starts, so that every thread inherits it
-    // and only the stopper takes the signals.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    // Before the service starts its threads.
+    BlockStopSignals();
 
     std::unique_ptr<LiveService> service;
     try {
         service = std::make_unique<LiveService>(*options);
     } catch (const std::exception &failure) {
-        std::cerr << kProgram << ": " << failure.what() << '\n';
+        std::cerr << kProgramName << ": " << failure.what() << '\n';
         return kExitFailure;
     }
 
     DirectoryServer server(service->Responder());
     if (!server.Bind(options->listenAddress, options->listenPort, error)) {
-        std::cerr << kProgram << ": " << error << '\n';
+        std::cerr << kProgramName << ": " << error << '\n';
         return kExitFailure;
     }
-    std::cout << kProgram << ": live" << (options->offline ? " (offline, from the cache)" : "") << " on http://"
+    std::cout << kProgramName << ": live" << (options->offline ? " (offline, from the cache)" : "") << " on http://"
               << options->listenAddress << ':' << server.Port() << "/ with cache " << options->cacheFile
               << " and facts " << options->factsFile << std::endl;
-    ServeUntilSignalled(server, signals);
+    ServeUntilSignalled(server);
     return 0;
 }
 
