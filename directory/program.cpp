@@ -3,8 +3,6 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <atomic>
-#include <chrono>
 #include <csignal>
 #include <thread>
 
@@ -16,7 +14,6 @@ namespace {
 
 constexpr int kMaxPort = 65535;
 constexpr std::size_t kMaxPortDigits = 5;
-constexpr auto kStopRetry = std::chrono::milliseconds(20);
 
 sigset_t StopSignals()
 {
@@ -50,22 +47,17 @@ void BlockStopSignals()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-// The stop is repeated because a signal may come before the server has
-// started.
+// One Stop() is enough also when the signal comes before Serve() begins:
+// the server then returns at once.
 void ServeUntilSignalled(DirectoryServer &server)
 {
     const sigset_t signals = StopSignals();
-    std::atomic<bool> finished{false};
-    std::thread stopper([&server, &signals, &finished] {
+    std::thread stopper([&server, &signals] {
         int received = 0;
         sigwait(&signals, &received);
-        while (!finished) {
-            server.Stop();
-            std::this_thread::sleep_for(kStopRetry);
-        }
+        server.Stop();
     });
     server.Serve();
-    finished = true;
     pthread_kill(stopper.native_handle(), SIGTERM);   // wakes it when no signal came
     stopper.join();
 }
