@@ -169,7 +169,7 @@ void SiteFacts::Prefetch(const ListedSite &site)
     m_fetcher.Warm(LiveGateway::HomePageRequest(site.host), [this](const FetchResult &home) {
         if (!Readable(&home))
             return;
-        m_readers.Post([this, body = home.body, url = home.finalUrl] { WarmContactPages(body, url); });
+        m_readers.TrySubmit([this, body = home.body, url = home.finalUrl] { WarmContactPages(body, url); });
     });
 }
 

@@ -14,7 +14,7 @@
 #include "directory/facts/competitors.h"
 #include "directory/live/fetch.h"
 #include "directory/live/prefetch.h"
-#include "directory/live/workers.h"
+#include "directory/worker_pool.h"
 
 namespace kelvora::directory::facts {
 class FactsStore;
@@ -109,7 +109,7 @@ private:
     std::deque<std::pair<std::string, std::uint64_t>> m_order;
     std::uint64_t m_sequence = 0;
 
-    Workers m_readers{kPageReaders, kMaxPagesToRead};
+    WorkerPool m_readers{kPageReaders, kMaxPagesToRead};
 };
 
 } // namespace kelvora::directory::live

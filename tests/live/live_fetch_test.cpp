@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <memory>
@@ -22,7 +21,6 @@
 #include "directory/live/cache.h"
 #include "directory/live/fetch.h"
 #include "directory/live/network.h"
-#include "directory/live/workers.h"
 #include "tests/live/fake_upstream.h"
 #include "tests/live/live_rig.h"
 #include "tests/live/test_pki.h"
@@ -424,56 +422,6 @@ TEST(Fetcher, WarmingWithACallbackHearsOfTheFetchButNotOfAFreshCachedAnswer)
     const std::lock_guard lock(mutex);
     EXPECT_EQ(heard, std::vector<std::string>{FakeUpstream::HomePage("www.site03.test")});
     EXPECT_EQ(fake.CountFor("www.site03.test"), 1u);
-}
-
-TEST(Workers, RunTasksInOrderDropWhatOverflowsAndStopWithoutTheWaitingOnes)
-{
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool release = false;
-    bool holding = false;
-    std::vector<int> ran;
-    Workers workers(1, 2);
-    const auto task = [&](int number) {
-        return [&, number] {
-            std::unique_lock lock(mutex);
-            holding = true;
-            changed.wait(lock, [&] { return release || number != 0; });
-            ran.push_back(number);
-        };
-    };
-    ASSERT_TRUE(workers.Post(task(0)));   // holds the one thread
-    ASSERT_TRUE(kelvora::live::testing::WaitFor([&] {
-        const std::lock_guard lock(mutex);
-        return holding;
-    }));
-    EXPECT_TRUE(workers.Post(task(1)));
-    EXPECT_TRUE(workers.Post(task(2)));
-    EXPECT_FALSE(workers.Post(task(3)));   // two are waiting already
-    {
-        const std::lock_guard lock(mutex);
-        release = true;
-    }
-    changed.notify_all();
-    ASSERT_TRUE(kelvora::live::testing::WaitFor([&] {
-        const std::lock_guard lock(mutex);
-        return ran.size() == 3;
-    }));
-    EXPECT_EQ(ran, (std::vector<int>{0, 1, 2}));
-
-    // Stop waits for the running task and drops the waiting ones.
-    std::atomic<int> slowRan{0};
-    std::atomic<bool> slowStarted{false};
-    workers.Post([&] {
-        slowStarted = true;
-        std::this_thread::sleep_for(50ms);
-        ++slowRan;
-    });
-    ASSERT_TRUE(kelvora::live::testing::WaitFor([&] { return slowStarted.load(); }));
-    workers.Post([&] { ++slowRan; });
-    workers.Stop();
-    EXPECT_EQ(slowRan.load(), 1);
-    EXPECT_FALSE(workers.Post([] {}));
 }
 
 TEST(Fetcher, KeepsAnswersButNotFailuresOrServerErrors)

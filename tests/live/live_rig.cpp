@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <thread>
 
 #include "tests/live/test_pki.h"
 #include "web/popularity.h"
@@ -58,17 +57,6 @@ ProgramView ReadAsTheProgram(const std::string &page)
         view.hosts.push_back(kelvora::CleanResultHost(host));
     }
     return view;
-}
-
-bool WaitFor(const std::function<bool()> &condition, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 Rig::Rig()

@@ -1,9 +1,7 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -11,6 +9,7 @@
 
 #include "directory/live/live_service.h"
 #include "tests/live/fake_upstream.h"
+#include "tests/support/wait_for.h"
 
 // A live service over a fake upstream, driven in-process, and the program's
 // way of reading a results page: what the gateway tests share.
@@ -34,9 +33,7 @@ struct ProgramView {
 };
 ProgramView ReadAsTheProgram(const std::string &page);
 
-// Polls condition every few milliseconds until it holds or limit passes.
-bool WaitFor(const std::function<bool()> &condition,
-             std::chrono::milliseconds limit = std::chrono::seconds(10));
+using testsupport::WaitFor;
 
 // A gateway over a fake upstream, with its own cache file, a clock the test
 // moves and a log kept for the test.
