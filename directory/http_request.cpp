@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "directory/query.h"
+#include "web/text.h"
+
 namespace kelvora::directory {
 
 namespace {
@@ -12,17 +15,6 @@ using Kind = RequestFraming::Kind;
 RequestFraming Invalid(int status)
 {
     return {Kind::Invalid, 0, status, 0};
-}
-
-char LowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
 // RFC 9110 token characters: method and header names.
@@ -54,34 +46,6 @@ std::string_view Trim(std::string_view text)
     if (start == std::string_view::npos)
         return {};
     return text.substr(start, text.find_last_not_of(" \t") - start + 1);
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = LowerAscii(c);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
-// %XX only: in a path "+" is a plus sign.
-std::string DecodePath(std::string_view text)
-{
-    std::string decoded;
-    decoded.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            const int high = HexValue(text[i + 1]);
-            const int low = HexValue(text[i + 2]);
-            if (high >= 0 && low >= 0) {
-                decoded += static_cast<char>(high * 16 + low);
-                i += 2;
-                continue;
-            }
-        }
-        decoded += text[i];
-    }
-    return decoded;
 }
 
 // Comma-separated tokens of a Connection line, in any letter case.
@@ -133,7 +97,7 @@ bool ParseRequestLine(std::string_view line, Request &request, int &status)
 
     request.method = std::string(method);
     const std::size_t question = target.find('?');
-    request.path = DecodePath(target.substr(0, question));
+    request.path = PercentDecode(target.substr(0, question), PlusSign::Kept);
     if (question != std::string_view::npos)
         request.query = std::string(target.substr(question + 1));
     return true;

@@ -13,17 +13,6 @@ char LowerAscii(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (LowerAscii(text[i]) != prefix[i])
-            return false;
-    }
-    return true;
-}
-
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
@@ -64,13 +53,13 @@ void AppendTerm(std::string &query, std::string_view term, std::size_t &count)
 
 } // namespace
 
-std::string PercentDecode(std::string_view text)
+std::string PercentDecode(std::string_view text, PlusSign plus)
 {
     std::string decoded;
     decoded.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (c == '+') {
+        if (c == '+' && plus == PlusSign::Blank) {
             decoded += ' ';
         } else if (c == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
                    HexDigitValue(text[i + 2]) >= 0) {
@@ -105,10 +94,7 @@ std::optional<std::string> QueryValue(std::string_view query, std::string_view k
 
 std::string HostName(std::string_view text)
 {
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
+    text = TrimWhitespace(text);
     if (StartsWithIgnoreCase(text, "http://"))
         text.remove_prefix(7);
     else if (StartsWithIgnoreCase(text, "https://"))

@@ -16,9 +16,13 @@ constexpr std::size_t kMaxSearchText = 1024;
 // Most terms and phrases a keyword query may hold; later ones are ignored.
 constexpr std::size_t kMaxQueryTerms = 16;
 
-// Decodes %XX (either case of hex digit) and "+" as a blank. A "%" not
+// What "+" stands for: a blank in a query value, itself in a path or a
+// mailto: address ("name+tag@...").
+enum class PlusSign { Blank, Kept };
+
+// Decodes %XX (either case of hex digit) and "+" as plus says. A "%" not
 // followed by two hex digits is kept as it stands.
-std::string PercentDecode(std::string_view text);
+std::string PercentDecode(std::string_view text, PlusSign plus = PlusSign::Blank);
 
 // The decoded value of the first key=value pair of a raw query string (the
 // part after "?") whose key equals key exactly; nullopt when there is none.

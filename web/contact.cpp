@@ -21,20 +21,6 @@ constexpr std::array<std::pair<std::string_view, char>, 5> entities{{
     {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&#39;", '\''},
 }};
 
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
-}
-
-std::string_view Trim(std::string_view text)
-{
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 // Appends text to out with the entities decoded in one left-to-right pass, so
 // "&amp;lt;" becomes "&lt;" and not "<".
 void AppendDecoded(std::string_view text, std::string &out)
@@ -65,7 +51,7 @@ std::vector<std::string> BlockLines(std::string_view block)
     const auto endLine = [&lines](std::string_view raw) {
         // No entity decodes to nothing, so a line is blank exactly when its
         // trimmed source is empty.
-        const std::string_view line = Trim(raw);
+        const std::string_view line = TrimWhitespace(raw);
         if (line.empty())
             return;
         AppendDecoded(line, lines.emplace_back());

@@ -265,6 +265,26 @@ bool Contains(std::string_view text, std::string_view pattern)
     return Pos(pattern, text) > 0;
 }
 
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
+}
+
+std::string_view TrimWhitespace(std::string_view text)
+{
+    constexpr std::string_view kWhitespace = " \t\n\v\f\r";
+    const std::size_t start = text.find_first_not_of(kWhitespace);
+    if (start == std::string_view::npos)
+        return {};
+    return text.substr(start, text.find_last_not_of(kWhitespace) - start + 1);
+}
+
 std::string ReplaceAllIgnoreCase(std::string text, std::string_view pattern, std::string_view replacement)
 {
     if (pattern.empty() || text.empty())

@@ -27,6 +27,12 @@ std::string CopyFrom(std::string_view text, long long index);
 std::string LowerCase(std::string text);
 // True when pattern occurs in text (exact bytes).
 bool Contains(std::string_view text, std::string_view pattern);
+// True when text begins with prefix, A..Z and a..z compared without case.
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
+// True when a and b are the same text, A..Z and a..z compared without case.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// text without the ASCII white space (blank, tab, LF, VT, FF, CR) at its ends.
+std::string_view TrimWhitespace(std::string_view text);
 
 // Replaces every occurrence of pattern, ignoring ASCII case, by replacement
 // (inserted exactly as passed). Occurrences that a replacement brings together

@@ -41,15 +41,6 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-std::string_view Trim(std::string_view text)
-{
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 // The element name of a tag's inside ("/TD class=x" gives "td"); expects
 // lower-case text.
 std::string_view TagName(std::string_view inside)
@@ -159,8 +150,8 @@ std::string ParseOnlineSince(const std::string &page)
         std::size_t end = page.find('<', i);
         if (end == std::string::npos)
             end = page.size();
-        std::string_view since = Trim(std::string_view(page).substr(i, end - i));
-        return std::string(Trim(since.substr(0, maxSinceLength)));
+        std::string_view since = TrimWhitespace(std::string_view(page).substr(i, end - i));
+        return std::string(TrimWhitespace(since.substr(0, maxSinceLength)));
     } catch (...) {
         return {};
     }

@@ -9,6 +9,8 @@
 #include "directory/facts/domains.h"
 #include "directory/facts/parse_guard.h"
 #include "directory/facts/url.h"
+#include "directory/query.h"
+#include "web/text.h"
 
 namespace kelvora::directory::facts {
 
@@ -22,52 +24,6 @@ constexpr std::size_t kMaxPageCandidates = 100;
 constexpr std::size_t kMaxJsonLdSize = 1 << 20;
 // JSON values visited per script, which bounds the walk on any input.
 constexpr std::size_t kMaxJsonValues = 100'000;
-
-char Lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string LowerCopy(std::string_view text)
-{
-    std::string lower(text);
-    for (char &c : lower)
-        c = Lower(c);
-    return lower;
-}
-
-bool StartsWithIgnoreCase(std::string_view text, std::string_view lowerPrefix)
-{
-    return text.size() >= lowerPrefix.size() && LowerCopy(text.substr(0, lowerPrefix.size())) == lowerPrefix;
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// %XX decoding that leaves "+" alone: in a mailto: address it is part of the
-// mailbox ("name+tag@...").
-std::string PercentDecode(std::string_view text)
-{
-    std::string decoded;
-    decoded.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-            decoded += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            i += 2;
-        } else {
-            decoded += text[i];
-        }
-    }
-    return decoded;
-}
 
 // ------------------------------------------------------------ the page
 
@@ -134,7 +90,7 @@ std::string SubtreeText(const GumboNode *root)
         }
         return text.size() < kMaxLinkText;
     });
-    return LowerCopy(text);
+    return LowerCase(std::move(text));
 }
 
 enum class FormKind { NotForVisitors, ForVisitors };
@@ -153,7 +109,7 @@ FormKind ClassifyForm(const GumboNode *form)
             writes = true;
         } else if (node->v.element.tag == GUMBO_TAG_INPUT) {
             const char *type = Attribute(node->v.element, "type");
-            const std::string lower = LowerCopy(type ? type : "");
+            const std::string lower = LowerCase(type ? type : "");
             writes = writes || lower == "email";
             password = password || lower == "password";
         }
@@ -288,11 +244,9 @@ private:
             Form(node);
             break;
         case GUMBO_TAG_SCRIPT:
-            if (const char *type = Attribute(element, "type")) {
-                const std::string lower = LowerCopy(type);
-                if (lower.rfind("application/ld+json", 0) == 0)
-                    JsonLd(node);
-            }
+            if (const char *type = Attribute(element, "type");
+                type != nullptr && StartsWithIgnoreCase(type, "application/ld+json"))
+                JsonLd(node);
             break;
         default:
             break;
@@ -308,7 +262,7 @@ private:
             return;
         }
         if (StartsWithIgnoreCase(href, "tel:")) {
-            if (std::optional<std::string> number = NormalisePhoneNumber(PercentDecode(href.substr(4))))
+            if (std::optional<std::string> number = NormalisePhoneNumber(PercentDecode(href.substr(4), PlusSign::Kept)))
                 Add(ContactKind::Phone, *number);
             return;
         }
@@ -317,7 +271,7 @@ private:
         const std::optional<std::string> url = ResolveUrl(m_baseUrl, href);
         if (!url || *url == m_pageUrl || !SameRegistrableDomain(m_pageHost, UrlHost(*url)))
             return;
-        const std::string path = LowerCopy(UrlPathAndQuery(*url));
+        const std::string path = LowerCase(UrlPathAndQuery(*url));
         if (IsDocumentFile(path))
             return;
         int priority = ContactPagePriority(path);
@@ -331,7 +285,7 @@ private:
     // "a@x.test,b@x.test?subject=..." after "mailto:".
     void MailTo(std::string_view target)
     {
-        const std::string addresses = PercentDecode(target.substr(0, target.find('?')));
+        const std::string addresses = PercentDecode(target.substr(0, target.find('?')), PlusSign::Kept);
         std::size_t start = 0;
         while (start <= addresses.size()) {
             std::size_t end = addresses.find_first_of(",;", start);

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 
+#include "web/text.h"
+
 namespace kelvora::directory::facts {
 
 namespace {
@@ -16,11 +18,6 @@ constexpr std::size_t kMinPhoneDigits = 5;
 constexpr std::size_t kMaxPhoneDigits = 20;
 constexpr std::size_t kMaxPhoneLength = 40;
 
-char Lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool IsAlnum(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
@@ -29,26 +26,6 @@ bool IsAlnum(char c)
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
-bool StartsWithIgnoreCase(std::string_view text, std::string_view lowerPrefix)
-{
-    if (text.size() < lowerPrefix.size())
-        return false;
-    for (std::size_t i = 0; i < lowerPrefix.size(); ++i) {
-        if (Lower(text[i]) != lowerPrefix[i])
-            return false;
-    }
-    return true;
-}
-
-std::string_view Trim(std::string_view text)
-{
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
 }
 
 // Characters of a local part. Quoted local parts and the rarer specials
@@ -140,9 +117,9 @@ std::string Deobfuscate(std::string_view text)
 
 std::optional<std::string> NormaliseMailAddress(std::string_view text)
 {
-    text = Trim(text);
+    text = TrimWhitespace(text);
     if (StartsWithIgnoreCase(text, "mailto:"))
-        text = Trim(text.substr(7));
+        text = TrimWhitespace(text.substr(7));
     const std::size_t at = text.find('@');
     if (at == std::string_view::npos || at == 0 || text.find('@', at + 1) != std::string_view::npos)
         return std::nullopt;
@@ -150,9 +127,7 @@ std::optional<std::string> NormaliseMailAddress(std::string_view text)
     if (local.size() > kMaxLocalPart || local.front() == '.' || local.back() == '.' ||
         local.find("..") != std::string_view::npos || !std::all_of(local.begin(), local.end(), IsLocalChar))
         return std::nullopt;
-    std::string domain(text.substr(at + 1));
-    for (char &c : domain)
-        c = Lower(c);
+    const std::string domain = LowerCase(std::string(text.substr(at + 1)));
     if (!IsValidDomain(domain))
         return std::nullopt;
     return std::string(local) + "@" + domain;
@@ -160,10 +135,10 @@ std::optional<std::string> NormaliseMailAddress(std::string_view text)
 
 std::optional<std::string> NormalisePhoneNumber(std::string_view text)
 {
-    text = Trim(text);
+    text = TrimWhitespace(text);
     if (StartsWithIgnoreCase(text, "tel:"))
         text = text.substr(4);
-    text = Trim(text.substr(0, text.find(';')));
+    text = TrimWhitespace(text.substr(0, text.find(';')));
     if (text.empty() || text.size() > kMaxPhoneLength * 2)
         return std::nullopt;
     std::string number;
@@ -214,10 +189,8 @@ std::vector<std::string> FindMailAddresses(std::string_view text)
         if (!address)
             continue;
         from = end;
-        const bool known = std::any_of(found.begin(), found.end(), [&](const std::string &seen) {
-            return std::equal(seen.begin(), seen.end(), address->begin(), address->end(),
-                              [](char a, char b) { return Lower(a) == Lower(b); });
-        });
+        const bool known = std::any_of(found.begin(), found.end(),
+                                       [&](const std::string &seen) { return EqualsIgnoreCase(seen, *address); });
         if (!known)
             found.push_back(*address);
     }

@@ -5,6 +5,7 @@
 
 #include "directory/facts/contact_text.h"
 #include "directory/facts/url.h"
+#include "web/text.h"
 
 namespace kelvora::directory::facts {
 
@@ -20,18 +21,6 @@ std::string_view Trim(std::string_view text)
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
         text.remove_suffix(1);
     return text;
-}
-
-bool StartsWithIgnoreCase(std::string_view text, std::string_view lowerPrefix)
-{
-    if (text.size() < lowerPrefix.size())
-        return false;
-    for (std::size_t i = 0; i < lowerPrefix.size(); ++i) {
-        const char c = text[i];
-        if (((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c) != lowerPrefix[i])
-            return false;
-    }
-    return true;
 }
 
 int KindOrder(ContactKind kind)

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "web/text.h"
+
 namespace kelvora::directory::facts {
 
 namespace {
@@ -12,11 +14,6 @@ namespace {
 // Names are compared by hash: the scan only needs to tell tags apart.
 using NameHash = std::uint64_t;
 constexpr std::size_t kMaxNameLength = 16;
-
-char Lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool IsLetter(char c)
 {
@@ -166,17 +163,6 @@ private:
     std::size_t m_detached = 0;
     std::size_t m_reopened = 0;
 };
-
-bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (Lower(text[i]) != Lower(prefix[i]))
-            return false;
-    }
-    return true;
-}
 
 // Position after the end tag "</name...>" of a raw-text element, searched
 // from from on; the end of html when there is none.

@@ -106,7 +106,7 @@ std::optional<bool> LiteralIsPublic(std::string_view host)
 
 bool IsSpecialUseName(std::string_view host)
 {
-    std::string name = AsciiLower(host);
+    std::string name = LowerCase(std::string(host));
     while (!name.empty() && name.back() == '.')
         name.pop_back();
     for (std::string_view suffix : kSpecialUseSuffixes) {

@@ -61,7 +61,7 @@ bool ConnectToRule::Matches(std::string_view host, int port) const
 {
     if (fromPort != 0 && fromPort != port)
         return false;
-    return fromHost.empty() || fromHost == AsciiLower(host);
+    return fromHost.empty() || fromHost == LowerCase(std::string(host));
 }
 
 std::optional<ConnectToRule> ParseConnectTo(std::string_view text)
@@ -84,7 +84,7 @@ std::optional<ConnectToRule> ParseConnectTo(std::string_view text)
     // A rule sending a connection nowhere else is a typing error.
     if (!toPort || (toHost->empty() && *toPort == 0))
         return std::nullopt;
-    rule.fromHost = AsciiLower(*fromHost);
+    rule.fromHost = LowerCase(*fromHost);
     rule.fromPort = *fromPort;
     rule.toHost = *toHost;
     rule.toPort = *toPort;

@@ -10,7 +10,7 @@ namespace kelvora::directory::live {
 std::optional<EngineChoice> ParseEngine(std::string_view text, std::string &error)
 {
     const std::size_t colon = text.find(':');
-    const std::string name = AsciiLower(text.substr(0, colon));
+    const std::string name = LowerCase(std::string(text.substr(0, colon)));
     const std::string_view value = colon == std::string_view::npos ? std::string_view() : text.substr(colon + 1);
     EngineChoice engine;
     if (name == "marginalia") {

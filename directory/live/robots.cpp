@@ -26,7 +26,7 @@ std::string ProductToken(std::string_view value)
             break;
         ++end;
     }
-    return AsciiLower(value.substr(0, end));
+    return LowerCase(std::string(value.substr(0, end)));
 }
 
 // Whether pattern ("*" for any run, a final "$" for the end) matches the
@@ -85,7 +85,7 @@ RobotsRules RobotsRules::Parse(std::string_view text, std::string_view token)
 {
     if (text.size() > kMaxRobotsBytes)
         text = text.substr(0, kMaxRobotsBytes);
-    const std::string ownToken = AsciiLower(token);
+    const std::string ownToken = LowerCase(std::string(token));
 
     std::vector<Rule> ours;
     std::vector<Rule> anyone;
@@ -105,7 +105,7 @@ RobotsRules RobotsRules::Parse(std::string_view text, std::string_view token)
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos)
             continue;
-        const std::string key = AsciiLower(Trim(line.substr(0, colon)));
+        const std::string key = LowerCase(std::string(Trim(line.substr(0, colon))));
         const std::string_view value = Trim(line.substr(colon + 1));
         if (key == "user-agent") {
             if (!inAgents) {

@@ -53,21 +53,6 @@ void CutUtf8(std::string &text, std::size_t maxBytes)
 
 } // namespace
 
-std::string AsciiLower(std::string_view text)
-{
-    std::string lowered(text);
-    for (char &c : lowered) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lowered;
-}
-
-bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() && AsciiLower(text.substr(0, prefix.size())) == AsciiLower(prefix);
-}
-
 std::string PercentEncode(std::string_view text)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -191,7 +176,7 @@ std::optional<UrlParts> SplitUrl(std::string_view url)
             return std::nullopt;
         parts.port = value;
     }
-    parts.host = AsciiLower(host);
+    parts.host = LowerCase(std::string(host));
 
     std::string_view target = url.substr(authorityEnd);
     if (const std::size_t hash = target.find('#'); hash != std::string_view::npos)

@@ -5,13 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "web/text.h"
+
 // Text and address helpers of the live gateway. Pure functions over any
 // bytes; no I/O.
 namespace kelvora::directory::live {
-
-// A-Z lowered, every other byte kept.
-std::string AsciiLower(std::string_view text);
-bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
 
 // Every byte outside A-Z a-z 0-9 - . _ ~ as %XX (upper-case hex), so the
 // value can stand in any query string.

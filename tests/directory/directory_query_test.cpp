@@ -23,6 +23,8 @@ TEST(PercentDecode, DecodesEscapesAndPlusAndKeepsBrokenEscapes)
     };
     for (const auto &c : cases)
         EXPECT_EQ(PercentDecode(c.encoded), c.decoded) << c.encoded;
+    // A path or a mailto: address keeps its plus signs.
+    EXPECT_EQ(PercentDecode("a+b%2Bc%41+", PlusSign::Kept), "a+b+cA+");
 }
 
 TEST(QueryValue, FindsTheFirstExactKey)

@@ -55,6 +55,21 @@ TEST(TextConventions, PosCopyAndLowerCase)
     EXPECT_EQ(LowerCase("AZaz@[`{\xC0\xC9\xDF"), "azaz@[`{\xC0\xC9\xDF");
 }
 
+TEST(TextConventions, CaseFreeComparisonsAndTrimming)
+{
+    EXPECT_TRUE(StartsWithIgnoreCase("MailTo:x", "mailto:"));
+    EXPECT_TRUE(StartsWithIgnoreCase("abc", ""));
+    EXPECT_FALSE(StartsWithIgnoreCase("ma", "mailto:"));
+    EXPECT_FALSE(StartsWithIgnoreCase("\xC4x", "\xE4"));   // bytes above 0x7F are not folded
+    EXPECT_TRUE(EqualsIgnoreCase("Content-LENGTH", "content-length"));
+    EXPECT_FALSE(EqualsIgnoreCase("close", "closed"));
+    EXPECT_FALSE(EqualsIgnoreCase("[@", "{`"));              // only letters have a case
+
+    EXPECT_EQ(TrimWhitespace(" \t\r\n\v\fa b\f\v\n\r\t "), "a b");
+    EXPECT_EQ(TrimWhitespace(" \t\r\n"), "");
+    EXPECT_EQ(TrimWhitespace("\0a\0"s), "\0a\0"s);            // zero bytes are no white space
+}
+
 TEST(ReplaceAllIgnoreCase, EdgeCases)
 {
     struct Case { std::string text, pattern, replacement, expected; };
