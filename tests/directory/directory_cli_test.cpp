@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -23,6 +22,7 @@
 
 #include "directory/sqlite.h"
 #include "tests/directory/fixture_db.h"
+#include "tests/support/program_run.h"
 
 using kelvora::directory::Connection;
 using kelvora::directory::OpenMode;
@@ -34,27 +34,12 @@ extern char **environ;
 
 namespace {
 
-struct Outcome {
-    int exitCode = -1;
-    std::string output;   // stdout and stderr together
-};
+using Outcome = kelvora::testsupport::ProgramOutcome;
 
 // Runs the program with a shell command line's arguments (already quoted).
 Outcome RunProgram(const std::string &arguments)
 {
-    Outcome outcome;
-    const std::string command = std::string("'") + KELVORA_DIRECTORY_PROGRAM + "' " + arguments +
-                                " 2>&1 </dev/null";
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return outcome;
-    char buffer[4096];
-    std::size_t count;
-    while ((count = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0)
-        outcome.output.append(buffer, count);
-    const int status = pclose(pipe);
-    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+    return kelvora::testsupport::RunProgram(KELVORA_DIRECTORY_PROGRAM, arguments);
 }
 
 std::string ReadWhole(const std::string &path)

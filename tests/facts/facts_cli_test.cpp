@@ -1,14 +1,12 @@
 // The "facts" commands of the built program.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <string>
 
 #include "directory/facts/facts_db.h"
 #include "tests/directory/fixture_db.h"
 #include "tests/facts/compressed_files.h"
+#include "tests/support/program_run.h"
 
 using namespace kelvora::directory::facts;
 using kelvora::directory::testing::TemporaryFolder;
@@ -19,26 +17,11 @@ using kelvora::directory::facts::testing::WriteGzip;
 
 namespace {
 
-struct Outcome {
-    int exitCode = -1;
-    std::string output;   // stdout and stderr together
-};
+using Outcome = kelvora::testsupport::ProgramOutcome;
 
 Outcome RunProgram(const std::string &arguments, const std::string &environment = "")
 {
-    Outcome outcome;
-    const std::string command = environment + " '" + KELVORA_DIRECTORY_PROGRAM + "' " + arguments +
-                                " 2>&1 </dev/null";
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return outcome;
-    char buffer[4096];
-    std::size_t count;
-    while ((count = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0)
-        outcome.output.append(buffer, count);
-    const int status = pclose(pipe);
-    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+    return kelvora::testsupport::RunProgram(KELVORA_DIRECTORY_PROGRAM, arguments, environment);
 }
 
 std::string Fixture(const std::string &name)

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -20,6 +19,7 @@
 
 #include "tests/live/fake_upstream.h"
 #include "tests/live/test_pki.h"
+#include "tests/support/program_run.h"
 
 using kelvora::live::testing::FakeUpstream;
 using kelvora::live::testing::Result;
@@ -32,28 +32,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Outcome {
-    int exitCode = -1;
-    std::string output;
-};
+using Outcome = kelvora::testsupport::ProgramOutcome;
 
 Outcome RunProgram(const std::string &arguments)
 {
     // The default facts database lies under XDG_DATA_HOME: never the user's.
     static const std::string dataHome = TemporaryFolder();
-    Outcome outcome;
-    const std::string command = "XDG_DATA_HOME='" + dataHome + "' '" + KELVORA_DIRECTORY_PROGRAM + "' " +
-                                arguments + " 2>&1 </dev/null";
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return outcome;
-    char buffer[4096];
-    std::size_t count;
-    while ((count = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0)
-        outcome.output.append(buffer, count);
-    const int status = pclose(pipe);
-    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+    return kelvora::testsupport::RunProgram(KELVORA_DIRECTORY_PROGRAM, arguments,
+                                            "XDG_DATA_HOME='" + dataHome + "'");
 }
 
 std::string ReadFile(const std::string &path)
