@@ -33,7 +33,7 @@
 #include "tests/live/facts_fixture.h"
 #include "tests/live/fake_upstream.h"
 #include "tests/live/gateway_server.h"
-#include "tests/live/test_pki.h"
+#include "tests/support/files.h"
 #include "ui_startunit.h"
 #include "ui_unit1.h"
 
@@ -42,7 +42,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using kelvora::live::testing::FakeUpstream;
 using kelvora::live::testing::GatewayServer;
-using kelvora::live::testing::TemporaryFolder;
+using kelvora::testsupport::TemporaryFolder;
 using kelvora::live::testing::UpstreamAnswer;
 using kelvora::live::testing::UpstreamRequest;
 

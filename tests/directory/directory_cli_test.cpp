@@ -15,19 +15,20 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <vector>
 #include <thread>
 
 #include "directory/sqlite.h"
 #include "tests/directory/fixture_db.h"
+#include "tests/support/files.h"
 #include "tests/support/program_run.h"
 
 using kelvora::directory::Connection;
 using kelvora::directory::OpenMode;
 using kelvora::directory::testing::FixtureDatabase;
-using kelvora::directory::testing::TemporaryFolder;
+using kelvora::testsupport::ReadFile;
+using kelvora::testsupport::TemporaryFolder;
 using kelvora::directory::testing::WriteTemporaryFile;
 
 extern char **environ;
@@ -40,12 +41,6 @@ using Outcome = kelvora::testsupport::ProgramOutcome;
 Outcome RunProgram(const std::string &arguments)
 {
     return kelvora::testsupport::RunProgram(KELVORA_DIRECTORY_PROGRAM, arguments);
-}
-
-std::string ReadWhole(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool OneLine(const std::string &text)
@@ -158,7 +153,7 @@ TEST(CommandLine, ImportsThatFindNothingLeaveTheDataSetAsItWas)
     const std::string folder = TemporaryFolder();
     const std::string out = folder + "/good.db";
     ASSERT_EQ(RunProgram(std::string("import-csv '") + KELVORA_DIRECTORY_FIXTURE + "' '" + out + "'").exitCode, 0);
-    const std::string before = ReadWhole(out);
+    const std::string before = ReadFile(out);
     ASSERT_FALSE(before.empty());
 
     std::mt19937 random(4);
@@ -189,14 +184,14 @@ TEST(CommandLine, ImportsThatFindNothingLeaveTheDataSetAsItWas)
         const Outcome outcome = RunProgram(c.arguments);
         EXPECT_EQ(outcome.exitCode, 1) << c.arguments << "\n" << outcome.output;
         EXPECT_EQ(outcome.output, "kelvora-directory: " + c.message + "\n") << c.arguments;
-        EXPECT_EQ(ReadWhole(out), before) << c.arguments;
+        EXPECT_EQ(ReadFile(out), before) << c.arguments;
         EXPECT_FALSE(std::filesystem::exists(out + ".tmp")) << c.arguments;
     }
 }
 
 TEST(CommandLine, ImportsACsvFileWithCarriageReturnLineEnds)
 {
-    std::string csv = ReadWhole(KELVORA_DIRECTORY_FIXTURE);
+    std::string csv = ReadFile(KELVORA_DIRECTORY_FIXTURE);
     std::replace(csv.begin(), csv.end(), '\n', '\r');
     const std::string file = WriteTemporaryFile("mac.csv", csv);
     const std::string out = TemporaryFolder() + "/mac.db";

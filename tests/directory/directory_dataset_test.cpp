@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <sstream>
 
@@ -12,10 +11,12 @@
 #include "directory/rank_import.h"
 #include "directory/sqlite.h"
 #include "tests/directory/fixture_db.h"
+#include "tests/support/files.h"
 
 using namespace kelvora::directory;
 using kelvora::directory::testing::FixtureStore;
-using kelvora::directory::testing::TemporaryFolder;
+using kelvora::testsupport::ReadFile;
+using kelvora::testsupport::TemporaryFolder;
 
 namespace {
 
@@ -33,12 +34,6 @@ std::string CsvError(const std::string &text)
         return error.what();
     }
     return "no error";
-}
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 SiteInput Input(const std::string &host, const std::string &keywords,

@@ -6,8 +6,6 @@
 
 namespace kelvora::directory::testing {
 
-// A fresh temporary folder, removed when the test program ends.
-std::string TemporaryFolder();
 // Writes text to a new file in a temporary folder; returns its path.
 std::string WriteTemporaryFile(const std::string &name, const std::string &text);
 // The committed CSV fixture imported once per test program; its path.

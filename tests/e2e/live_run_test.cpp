@@ -22,7 +22,7 @@
 #include "tests/live/facts_fixture.h"
 #include "tests/live/fake_upstream.h"
 #include "tests/live/gateway_server.h"
-#include "tests/live/test_pki.h"
+#include "tests/support/files.h"
 #include "ui_unit1.h"
 #include "web/outbound.h"
 
@@ -32,7 +32,7 @@ using kelvora::live::testing::GatewayServer;
 using kelvora::live::testing::MakeFactsDatabase;
 using kelvora::live::testing::Result;
 using kelvora::live::testing::SiteFigures;
-using kelvora::live::testing::TemporaryFolder;
+using kelvora::testsupport::TemporaryFolder;
 using kelvora::live::testing::UpstreamAnswer;
 using kelvora::live::testing::UpstreamRequest;
 using namespace kelvora::e2e;

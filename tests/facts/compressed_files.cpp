@@ -5,7 +5,6 @@
 #include <zlib.h>
 
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace kelvora::directory::facts::testing {
@@ -42,19 +41,6 @@ void WriteZip(const std::string &path, const std::vector<std::pair<std::string, 
         archive_entry_free(entry);
     }
     archive_write_free(zip);
-}
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const std::string &path, const std::string &text)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 } // namespace kelvora::directory::facts::testing

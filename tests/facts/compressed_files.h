@@ -12,7 +12,5 @@ void WriteGzip(const std::string &path, const std::vector<std::string> &members)
 // A zip archive holding (name, content) entries in order; a name ending in
 // "/" is a folder.
 void WriteZip(const std::string &path, const std::vector<std::pair<std::string, std::string>> &entries);
-std::string ReadFile(const std::string &path);
-void WriteFile(const std::string &path, const std::string &text);
 
 } // namespace kelvora::directory::facts::testing

@@ -6,13 +6,14 @@
 #include "directory/facts/facts_db.h"
 #include "tests/directory/fixture_db.h"
 #include "tests/facts/compressed_files.h"
+#include "tests/support/files.h"
 #include "tests/support/program_run.h"
 
 using namespace kelvora::directory::facts;
-using kelvora::directory::testing::TemporaryFolder;
+using kelvora::testsupport::TemporaryFolder;
 using kelvora::directory::testing::WriteTemporaryFile;
-using kelvora::directory::facts::testing::ReadFile;
-using kelvora::directory::facts::testing::WriteFile;
+using kelvora::testsupport::ReadFile;
+using kelvora::testsupport::WriteFile;
 using kelvora::directory::facts::testing::WriteGzip;
 
 namespace {

@@ -10,9 +10,12 @@
 #include "directory/sqlite.h"
 #include "tests/directory/fixture_db.h"
 #include "tests/facts/compressed_files.h"
+#include "tests/support/files.h"
 
 using namespace kelvora::directory::facts;
-using kelvora::directory::testing::TemporaryFolder;
+using kelvora::testsupport::ReadFile;
+using kelvora::testsupport::TemporaryFolder;
+using kelvora::testsupport::WriteFile;
 using namespace kelvora::directory::facts::testing;
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include "directory/facts/domains.h"
 #include "directory/facts/facts_db.h"
-#include "tests/live/test_pki.h"
+#include "tests/support/files.h"
 
 namespace kelvora::live::testing {
 
@@ -10,7 +10,7 @@ std::string MakeFactsDatabase(const std::vector<SiteFigures> &figures,
                               const std::map<std::string, std::vector<std::string>> &links)
 {
     using directory::facts::Source;
-    const std::string path = TemporaryFolder() + "/facts.db";
+    const std::string path = testsupport::TemporaryFolder() + "/facts.db";
     directory::facts::FactsWriter writer(path);
     writer.Begin({Source::Tranco, Source::Majestic, Source::CcInDegree});
     for (const SiteFigures &site : figures) {

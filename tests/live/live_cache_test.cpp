@@ -11,10 +11,10 @@
 #include "directory/live/cache.h"
 #include "directory/sqlite.h"
 #include "tests/directory/fixture_db.h"
-#include "tests/live/test_pki.h"
+#include "tests/support/files.h"
 
 using namespace kelvora::directory::live;
-using kelvora::live::testing::TemporaryFolder;
+using kelvora::testsupport::TemporaryFolder;
 
 namespace {
 

@@ -12,19 +12,20 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/live/fake_upstream.h"
 #include "tests/live/test_pki.h"
+#include "tests/support/files.h"
 #include "tests/support/program_run.h"
 
 using kelvora::live::testing::FakeUpstream;
 using kelvora::live::testing::Result;
 using kelvora::live::testing::SharedPki;
-using kelvora::live::testing::TemporaryFolder;
+using kelvora::testsupport::ReadFile;
+using kelvora::testsupport::TemporaryFolder;
 
 extern char **environ;
 
@@ -40,14 +41,6 @@ Outcome RunProgram(const std::string &arguments)
     static const std::string dataHome = TemporaryFolder();
     return kelvora::testsupport::RunProgram(KELVORA_DIRECTORY_PROGRAM, arguments,
                                             "XDG_DATA_HOME='" + dataHome + "'");
-}
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 } // namespace

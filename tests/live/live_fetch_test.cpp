@@ -24,12 +24,13 @@
 #include "tests/live/fake_upstream.h"
 #include "tests/live/live_rig.h"
 #include "tests/live/test_pki.h"
+#include "tests/support/files.h"
 #include "tests/support/loopback_server.h"
 
 using namespace kelvora::directory::live;
 using kelvora::live::testing::FakeUpstream;
 using kelvora::live::testing::SharedPki;
-using kelvora::live::testing::TemporaryFolder;
+using kelvora::testsupport::TemporaryFolder;
 using kelvora::live::testing::UpstreamAnswer;
 using kelvora::live::testing::UpstreamRequest;
 using kelvora::testsupport::LoopbackServer;

@@ -19,6 +19,7 @@
 #include "tests/live/fake_upstream.h"
 #include "tests/live/live_rig.h"
 #include "tests/live/test_pki.h"
+#include "tests/support/files.h"
 #include "tests/support/loopback_server.h"
 #include "web/popularity.h"
 #include "web/results_page.h"
@@ -29,7 +30,7 @@ using kelvora::directory::Reply;
 using kelvora::live::testing::FakeUpstream;
 using kelvora::live::testing::Result;
 using kelvora::live::testing::SharedPki;
-using kelvora::live::testing::TemporaryFolder;
+using kelvora::testsupport::TemporaryFolder;
 using kelvora::live::testing::UpstreamAnswer;
 using kelvora::live::testing::UpstreamRequest;
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "tests/live/test_pki.h"
+#include "tests/support/files.h"
 #include "web/popularity.h"
 #include "web/results_page.h"
 #include "web/text.h"
@@ -65,7 +66,7 @@ Rig::Rig()
 }
 
 Rig::Rig(Setup setup)
-    : m_folder(TemporaryFolder())
+    : m_folder(testsupport::TemporaryFolder())
 {
     options.engine = Engine(setup.engine);
     const std::vector<std::string> rules = setup.everyHost ? fake.Rules() : fake.RulesFor(setup.mappedHosts);

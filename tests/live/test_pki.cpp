@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <mutex>
+
+#include "tests/support/files.h"
 
 namespace kelvora::live::testing {
 
@@ -12,22 +12,6 @@ namespace {
 
 constexpr int kSites = 40;
 constexpr const char *kKeyOptions = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
-
-std::vector<std::string> &FoldersToRemove()
-{
-    static std::vector<std::string> folders;
-    static const bool registered = [] {
-        std::atexit([] {
-            for (const std::string &folder : FoldersToRemove()) {
-                std::error_code ignored;
-                std::filesystem::remove_all(folder, ignored);
-            }
-        });
-        return true;
-    }();
-    (void)registered;
-    return folders;
-}
 
 void Run(const std::string &command)
 {
@@ -67,19 +51,6 @@ Certificate MakeServer(const std::string &folder, const std::string &name, const
 
 } // namespace
 
-std::string TemporaryFolder()
-{
-    static std::mutex mutex;
-    const std::lock_guard lock(mutex);
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvora-live-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        std::abort();
-    }
-    FoldersToRemove().push_back(pattern);
-    return pattern;
-}
-
 std::vector<std::string> ServerNames()
 {
     // Listed one by one: curl takes no wildcard right below a top-level name.
@@ -98,7 +69,7 @@ std::vector<std::string> ServerNames()
 const TestPki &SharedPki()
 {
     static const TestPki pki = [] {
-        const std::string folder = TemporaryFolder();
+        const std::string folder = testsupport::TemporaryFolder();
         TestPki made;
         made.caFile = MakeCa(folder, "ca");
         made.server = MakeServer(folder, "server", "ca", ServerNames());

@@ -29,7 +29,4 @@ std::vector<std::string> ServerNames();
 // Made once per test program; aborts the test program when openssl fails.
 const TestPki &SharedPki();
 
-// A fresh temporary folder, removed when the test program ends.
-std::string TemporaryFolder();
-
 } // namespace kelvora::live::testing
