@@ -12,11 +12,6 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -28,6 +23,7 @@
 #include "platform/escape_key.h"
 #include "tests/e2e/e2e_harness.h"
 #include "tests/e2e/fake_web.h"
+#include "tests/support/loopback_server.h"
 #include "ui_unit1.h"
 #include "web/outbound.h"
 
@@ -39,20 +35,6 @@ namespace {
 constexpr const char *kWebHostingQuery = "GET /search?p=%22web+hosting%22&ei=UTF-8&n=20&b=1 HTTP/1.1";
 constexpr const char *kRequestTail =
     "\r\nAccept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n";
-
-// A loopback port with nothing listening on it.
-std::uint16_t closedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 bool waitCursorShown()
 {
@@ -316,7 +298,7 @@ void SearchRunTest::pageWithoutEntriesEmptiesTheTable()
 void SearchRunTest::unreachableEngineEndsWithAnEmptyTable()
 {
     runSmallSearch();
-    const std::string resolve = "*=127.0.0.1:" + std::to_string(closedPort());
+    const std::string resolve = "*=127.0.0.1:" + std::to_string(kelvora::testsupport::ClosedLoopbackPort());
     ::setenv("KELVORA_RESOLVE", resolve.c_str(), 1);
     Start(Keyword(QStringLiteral("web hosting")));
 

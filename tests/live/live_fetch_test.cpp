@@ -4,11 +4,6 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -82,20 +77,6 @@ FetchResult FetchOnce(NetworkFetcher &network, const FetchRequest &request)
         return {};
     }
     return future.get();
-}
-
-// A loopback port with nothing listening on it.
-int ClosedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 UpstreamAnswer Redirect(int status, const std::string &location)
@@ -207,7 +188,7 @@ TEST(NetworkFetch, HttpsThatCannotConnectFallsBackToHttpOnlyWhenAsked)
 {
     FakeUpstream fake;
     // Nothing listens on the https port of plain.test.
-    NetworkFetcher network(ConfigFor(fake, {"plain.test:443:127.0.0.1:" + std::to_string(ClosedPort())}));
+    NetworkFetcher network(ConfigFor(fake, {"plain.test:443:127.0.0.1:" + std::to_string(kelvora::testsupport::ClosedLoopbackPort())}));
 
     const FetchResult fallback = FetchOnce(network, Get("https://plain.test/", SchemeFallback::HttpAfterHttps));
     ASSERT_EQ(fallback.outcome, FetchResult::Outcome::Answered) << fallback.error;

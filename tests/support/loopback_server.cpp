@@ -319,4 +319,17 @@ bool LoopbackServer::sleepFor(std::chrono::milliseconds duration)
     return !m_changed.wait_for(lock, duration, [this] { return m_stopping.load(); });
 }
 
+std::uint16_t ClosedLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
 } // namespace kelvora::testsupport

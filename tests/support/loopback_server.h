@@ -71,6 +71,10 @@ Step Hold();
 // Aborts the connection (SO_LINGER 0, then close): the peer sees a reset.
 Step Reset();
 
+// A loopback port with nothing listening on it: bound for a moment to learn
+// a free one, then closed, so a connection there is refused.
+std::uint16_t ClosedLoopbackPort();
+
 class LoopbackServer final {
 public:
     using Handler = std::function<std::string(const std::string &requestHead)>;
