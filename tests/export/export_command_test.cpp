@@ -26,6 +26,8 @@
 
 using kelvora::testsupport::LoopbackServer;
 using step2test::AnswerNextModal;
+using step2test::ReadAll;
+using step2test::WriteAll;
 using step2test::Windows;
 
 namespace {
@@ -35,21 +37,6 @@ const QString kWorkbookFilter = QStringLiteral("Excel workbooks (*.xlsx)");
 const std::string kBom = "\xEF\xBB\xBF";
 const std::string kCsvHeader =
     "Website URL,Rank #,Popularity,Alexa Rank #,Online Since,Agreement Estimation,Competitor,Ticked\r\n";
-
-std::string readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return file.readAll().toStdString();
-}
-
-void writeAll(const QString &path, const std::string &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes.data(), qint64(bytes.size())), qint64(bytes.size()));
-}
 
 // While alive, this thread meets file permissions also when it runs as root:
 // the capabilities that override them leave its effective set.
@@ -185,7 +172,7 @@ void ExportCommandTest::exportsTableAndPartnerContactsAsCsvAndWorkbook()
     auto seen = exportTo(dir.filePath("list"));
     form.Export1Click();
     QVERIFY(seen->seen);
-    QCOMPARE(readAll(dir.filePath("list.csv")),
+    QCOMPARE(ReadAll(dir.filePath("list.csv")),
              kBom + kCsvHeader +
                  "caf\xC3\xA9.test,2,87,450,1999,,,no\r\n"
                  "www.shop.test,1,950,3,,40,rival.test,yes\r\n"
@@ -224,7 +211,7 @@ void ExportCommandTest::readOnlyFolderKeepsTheOldFileAndShowsANotice()
 
     for (const QString &name : {QStringLiteral("old.csv"), QStringLiteral("old.xlsx")}) {
         const QString path = dir.filePath(name);
-        writeAll(path, "old");
+        WriteAll(path, "old");
         QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0500), 0);
         QString caption, text;
         step2test::Watch notice;
@@ -247,7 +234,7 @@ void ExportCommandTest::readOnlyFolderKeepsTheOldFileAndShowsANotice()
         QCOMPARE(caption, QStringLiteral("Kelvora"));
         QVERIFY2(text.contains(QDir::toNativeSeparators(path)), qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("Permission denied")), qPrintable(text));
-        QCOMPARE(readAll(path), std::string("old"));
+        QCOMPARE(ReadAll(path), std::string("old"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({name}));
         QFile::remove(path);
     }

@@ -19,25 +19,11 @@
 
 using kelvora::ResultRow;
 using step2test::AnswerNextModal;
+using step2test::ReadAll;
+using step2test::WriteAll;
 using step2test::Windows;
 
 namespace {
-
-std::string readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return file.readAll().toStdString();
-}
-
-void writeAll(const QString &path, const std::string &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes.data(), qint64(bytes.size())), qint64(bytes.size()));
-}
-
 
 QList<ResultRow> rows(const TForm1 &form)
 {
@@ -72,7 +58,7 @@ void FilesTest::openReplacesRowsAndLabels()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath("list.kvr");
-    writeAll(path, "[Option]\r\nResult=Results for x\r\nDate=Date/Time: then\r\n"
+    WriteAll(path, "[Option]\r\nResult=Results for x\r\nDate=Date/Time: then\r\n"
                    "[item2]\r\nwebsite=c.test\r\ncheck=0\r\n[item0]\r\nwebsite=a.test\r\nAlexa=5\r\n"
                    "[item1]\r\nwebsite=b.test\r\ncheck=0x1F\r\n");
     Windows windows;
@@ -135,7 +121,7 @@ void FilesTest::saveWritesTheExampleAndReopensTheSame()
         "[item0]\r\nwebsite=www.example.test\r\nSE-rank=1\r\npopularity=1230\r\nAlexa=45678\r\n"
         "Since=\r\nAgreement=\r\nCompete=other.test\r\ncheck=1\r\n[Option]\r\n"
         "Result=Results for websites related to www.partner.test\r\nDate=" + date.toStdString() + "\r\n";
-    QCOMPARE(readAll(dir.filePath("example.kvr")), expected);
+    QCOMPARE(ReadAll(dir.filePath("example.kvr")), expected);
 
     const QList<ResultRow> table = {
         {"b.test", false, {"2", "87", "450", "1999", "12", "x.test"}},
@@ -145,7 +131,7 @@ void FilesTest::saveWritesTheExampleAndReopensTheSame()
     fill(form, table, "Results for websites related to b.test", "Date/Time: now");
     // An earlier, longer file must leave no rows behind.
     const QString path = dir.filePath("table.kvr");
-    writeAll(path, "[item3]\r\nwebsite=old3\r\n[item4]\r\nwebsite=x\r\n[a]\r\nb=c\r\n[d]\r\ne=f\r\n");
+    WriteAll(path, "[item3]\r\nwebsite=old3\r\n[item4]\r\nwebsite=x\r\n[a]\r\nb=c\r\n[d]\r\ne=f\r\n");
     form.SaveResultsFile(path);
     fill(form, {}, "", "");
     form.LoadResultsFile(path);
@@ -175,7 +161,7 @@ void FilesTest::failedSaveIsReportedAndKeepsTheOldFile()
     // full or unwritable disk would; root ignores folder permissions.
     const QString path = dir.filePath("old.kvr");
     const std::string old = "[item0]\r\nwebsite=kept.test\r\n";
-    writeAll(path, old);
+    WriteAll(path, old);
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit saved{};
     QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -200,7 +186,7 @@ void FilesTest::failedSaveIsReportedAndKeepsTheOldFile()
     QVERIFY(notice && notice->seen);
     QCOMPARE(caption, QStringLiteral("Kelvora"));
     QVERIFY2(text.contains(QDir::toNativeSeparators(path)), qPrintable(text));
-    QCOMPARE(readAll(path), old);
+    QCOMPARE(ReadAll(path), old);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"old.kvr"}));
 
     // A folder that cannot exist (its parent is a regular file) is reported too.

@@ -18,6 +18,7 @@
 
 using kelvora::testsupport::LoopbackServer;
 using step2test::AnswerNextModal;
+using step2test::ReadAll;
 using step2test::Windows;
 
 namespace {
@@ -35,15 +36,6 @@ void addTicked(TForm1 &form, const QStringList &captions, const QList<bool> &tic
     for (qsizetype i = 0; i < captions.size(); ++i)
         kelvora::AddRow(form.ui()->ListView1, {captions[i], ticks[i], {"", "", "", "", "", ""}});
 }
-
-std::string readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return file.readAll().toStdString();
-}
-
 
 } // namespace
 
@@ -199,7 +191,7 @@ void PartnersTest::saveDataWritesThePaneWithCrLf()
     form.SavedatatoAsciifile1Click();
     QVERIFY(seen->seen);
     QVERIFY(StopRequested);
-    QCOMPARE(readAll(path), std::string("Website: caf\xe9.test\r\nsecond\xa0line"));
+    QCOMPARE(ReadAll(path), std::string("Website: caf\xe9.test\r\nsecond\xa0line"));
     StopRequested = false;
 }
 
@@ -232,7 +224,7 @@ void PartnersTest::saveDataFailureIsReported()
     QVERIFY(seen->seen);
     QCOMPARE(caption, QStringLiteral("Kelvora"));
     QVERIFY2(text.contains(target), qPrintable(text));
-    QCOMPARE(readAll(blocker), std::string("x"));
+    QCOMPARE(ReadAll(blocker), std::string("x"));
 }
 
 void PartnersTest::competitorSummaryWithoutMarkers()

@@ -60,6 +60,11 @@ void ResolveAllTo(std::uint16_t port);
 // Sets the offscreen platform unless the caller chose one.
 void PrepareEnvironment();
 
+// A file's bytes; "<missing>" when it cannot be opened.
+std::string ReadAll(const QString &path);
+// Replaces a file's content with bytes; a failure fails the running test.
+void WriteAll(const QString &path, const std::string &bytes);
+
 } // namespace step2test
 
 #define STEP2_TEST_MAIN(TestClass)                                  \
