@@ -13,7 +13,6 @@
 #include "tests/live/facts_fixture.h"
 #include "tests/live/fake_upstream.h"
 #include "tests/live/live_rig.h"
-#include "tests/support/loopback_server.h"
 #include "web/contact.h"
 #include "web/text.h"
 #include "web/traffic.h"
@@ -369,14 +368,9 @@ TEST(LivePrefetch, AListedSitesFactsAreFetchedBeforeTheProgramAsksAndReplayOffli
     }
 
     // The same answers from the cache alone, with no connection opened.
-    rig.service.reset();
-    kelvora::testsupport::LoopbackServer counter(
-        [](const std::string &) { return std::string("HTTP/1.1 500 No\r\nContent-Length: 0\r\n\r\n"); });
-    rig.options.connectTo = {*ParseConnectTo("::127.0.0.1:" + std::to_string(counter.port()))};
-    rig.options.offline = true;
-    rig.Open();
+    const auto counter = rig.ReopenOffline();
     rig.Search(kGardenQuery);
     for (std::size_t i = 0; i < pages.size(); ++i)
         EXPECT_EQ(rig.Details(Site(static_cast<int>(i) + 1)).body, pages[i]);
-    EXPECT_EQ(counter.connectionCount(), 0u);
+    EXPECT_EQ(counter->connectionCount(), 0u);
 }

@@ -20,7 +20,6 @@
 #include "tests/live/live_rig.h"
 #include "tests/live/test_pki.h"
 #include "tests/support/files.h"
-#include "tests/support/loopback_server.h"
 #include "web/popularity.h"
 #include "web/results_page.h"
 #include "web/text.h"
@@ -346,14 +345,8 @@ TEST(LiveOffline, ReplaysTheCacheWithoutOpeningAnyConnection)
     std::vector<Reply> homes;
     for (const std::string &host : Hosts(1, 4))
         homes.push_back(rig.Home(host));
-    rig.service.reset();
 
-    // Every port of every host now leads to a server that counts connections.
-    kelvora::testsupport::LoopbackServer counter(
-        [](const std::string &) { return std::string("HTTP/1.1 500 No\r\nContent-Length: 0\r\n\r\n"); });
-    rig.options.connectTo = {*ParseConnectTo("::127.0.0.1:" + std::to_string(counter.port()))};
-    rig.options.offline = true;
-    rig.Open();
+    const auto counter = rig.ReopenOffline();
     EXPECT_EQ(rig.service->Network(), nullptr);
     EXPECT_EQ(rig.Search(kGardenQuery).body, search.body);
     for (std::size_t i = 0; i < homes.size(); ++i)
@@ -361,7 +354,7 @@ TEST(LiveOffline, ReplaysTheCacheWithoutOpeningAnyConnection)
     // What the cache lacks gets the answer an unknown query or site gets.
     EXPECT_TRUE(ReadAsTheProgram(rig.Search("p=%22never+asked%22&n=20&b=1").body).hosts.empty());
     EXPECT_EQ(rig.Home(Site(9)).body, kelvora::directory::RenderServicePage(0));
-    EXPECT_EQ(counter.connectionCount(), 0u);
+    EXPECT_EQ(counter->connectionCount(), 0u);
 }
 
 TEST(LiveCache, SearchAnswersLastADayAndPagesAWeek)

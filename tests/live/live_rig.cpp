@@ -91,6 +91,17 @@ void Rig::Open()
     service = std::make_unique<LiveService>(options, settings);
 }
 
+std::unique_ptr<testsupport::LoopbackServer> Rig::ReopenOffline()
+{
+    service.reset();
+    auto counter = std::make_unique<testsupport::LoopbackServer>(
+        [](const std::string &) { return std::string("HTTP/1.1 500 No\r\nContent-Length: 0\r\n\r\n"); });
+    options.connectTo = {*ParseConnectTo("::127.0.0.1:" + std::to_string(counter->port()))};
+    options.offline = true;
+    Open();
+    return counter;
+}
+
 directory::Reply Rig::Search(const std::string &query)
 {
     return service->Respond("/search", query, "127.0.0.1");

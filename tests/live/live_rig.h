@@ -9,6 +9,7 @@
 
 #include "directory/live/live_service.h"
 #include "tests/live/fake_upstream.h"
+#include "tests/support/loopback_server.h"
 #include "tests/support/wait_for.h"
 
 // A live service over a fake upstream, driven in-process, and the program's
@@ -52,6 +53,10 @@ public:
     explicit Rig(Setup setup);
 
     void Open();
+    // Closes the service and opens it again offline, with every port of
+    // every host led to the returned loopback server, which answers 500 and
+    // counts connections: a test checks that none reached it.
+    std::unique_ptr<testsupport::LoopbackServer> ReopenOffline();
 
     directory::Reply Search(const std::string &query);
     directory::Reply Home(const std::string &host);
