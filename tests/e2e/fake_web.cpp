@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "tests/support/fake_service.h"
 #include "web/text.h"
 
 namespace kelvora::e2e {
@@ -13,16 +14,6 @@ namespace {
 constexpr const char *kBacklinkPrefix = "link%3Ahttp%3A%2F%2F";
 constexpr const char *kTrafficPathPrefix = "/data/details/?url=";
 constexpr int kLocalAnchors = 2;
-
-std::uint32_t hashOf(const std::string &text)
-{
-    std::uint32_t hash = 2166136261u;
-    for (const unsigned char c : text) {
-        hash ^= c;
-        hash *= 16777619u;
-    }
-    return hash;
-}
 
 std::string response(const std::string &body)
 {
@@ -175,7 +166,7 @@ std::vector<std::string> FakeWeb::defaultHosts()
 SiteFigures FakeWeb::figuresFor(const std::string &host)
 {
     const std::string bare = BareHost(host);
-    const std::uint32_t hash = hashOf(bare);
+    const std::uint32_t hash = testsupport::StableHash(bare);
     SiteFigures figures;
     figures.popularity = std::to_string(1000 + hash % 9000);
     figures.trafficRank = std::to_string(10000 + (hash / 9000) % 90000);

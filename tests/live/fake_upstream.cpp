@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "tests/support/fake_service.h"
+
 namespace kelvora::live::testing {
 
 namespace {
@@ -27,16 +29,6 @@ std::string Lower(std::string text)
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
-}
-
-std::uint32_t HashOf(const std::string &text)
-{
-    std::uint32_t hash = 2166136261u;
-    for (const unsigned char c : text) {
-        hash ^= c;
-        hash *= 16777619u;
-    }
-    return hash;
 }
 
 int IntParam(const UpstreamRequest &request, const std::string &name, int fallback)
@@ -337,7 +329,7 @@ UpstreamAnswer FakeUpstream::EngineAnswer(const UpstreamRequest &request)
 
 int FakeUpstream::OutboundFor(const std::string &host)
 {
-    return static_cast<int>(HashOf(host) % 9) + 1;
+    return static_cast<int>(testsupport::StableHash(host) % 9) + 1;
 }
 
 std::string FakeUpstream::HomePage(const std::string &host)
@@ -373,12 +365,12 @@ UpstreamAnswer FakeUpstream::FactsAnswer(const UpstreamRequest &request)
 
 std::string FakeUpstream::FirstCaptureFor(const std::string &host)
 {
-    return DateFrom(HashOf("capture:" + WithoutWww(Lower(host))));
+    return DateFrom(testsupport::StableHash("capture:" + WithoutWww(Lower(host))));
 }
 
 std::string FakeUpstream::RegisteredFor(const std::string &domain)
 {
-    return DateFrom(HashOf("registered:" + Lower(domain)));
+    return DateFrom(testsupport::StableHash("registered:" + Lower(domain)));
 }
 
 std::string FakeUpstream::CdxJson(const std::string &date)

@@ -9,6 +9,16 @@ std::string OkResponse(const std::string &body)
     return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
+std::uint32_t StableHash(std::string_view text)
+{
+    std::uint32_t hash = 2166136261u;
+    for (const unsigned char c : text) {
+        hash ^= c;
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
 std::string RequestLine(const std::string &head)
 {
     return head.substr(0, head.find("\r\n"));

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "tests/support/loopback_server.h"
 
@@ -11,6 +13,10 @@ std::string OkResponse(const std::string &body);
 
 // The first line of a recorded request head, without its CR LF.
 std::string RequestLine(const std::string &head);
+
+// A 32-bit FNV-1a hash: figures a fake derives from a name come out the same
+// on every run and every machine.
+std::uint32_t StableHash(std::string_view text);
 
 // A loopback service that answers every request with body, named by the
 // environment variable hostVariable (e.g. KELVORA_SEARCH_HOST) for as long as
