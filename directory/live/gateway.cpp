@@ -191,11 +191,15 @@ Reply LiveGateway::Details(std::string_view query)
 Reply LiveGateway::Home(std::string_view hostLine)
 {
     const std::string host = HostName(hostLine);
-    const std::int64_t siteCount = m_store != nullptr ? m_store->SiteCount() : 0;
+    // Counted only when shown: counting a large data set's sites costs
+    // milliseconds, which every site's home page would pay.
+    const auto servicePage = [this] {
+        return Reply{200, RenderServicePage(m_store != nullptr ? m_store->SiteCount() : 0)};
+    };
     // Not a site at all (no host name, or this machine and its network,
     // e.g. someone visiting the gateway itself): the service's own page.
     if (!IsStorableHost(host) || !MayList(host))
-        return {200, RenderServicePage(siteCount)};
+        return servicePage();
 
     std::shared_future<FetchResult> answer = m_fetcher.Fetch(HomePageRequest(host));
     if (answer.wait_for(kAnswerWait) != std::future_status::ready) {
@@ -206,7 +210,7 @@ Reply LiveGateway::Home(std::string_view hostLine)
     if (result.Answered())
         return {200, result.body};
     if (result.outcome == FetchResult::Outcome::NotCached)
-        return {200, RenderServicePage(siteCount)};
+        return servicePage();
     m_log("home page " + host + ": " + result.error);
     return {200, UnreachablePage(host)};
 }
