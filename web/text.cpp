@@ -303,6 +303,16 @@ std::string ReplaceAllIgnoreCase(std::string text, std::string_view pattern, std
     return replaceWithTailCompare(text, folded, replacement);
 }
 
+std::string_view TrimLine(std::string_view line)
+{
+    const std::size_t start = line.find_first_not_of(" \t");
+    const std::size_t last = line.find_last_not_of(" \t\r");
+    // Nothing but blanks, tabs and CRs: an empty line.
+    if (start == std::string_view::npos || last == std::string_view::npos)
+        return {};
+    return line.substr(start, last - start + 1);
+}
+
 std::string StripNumberPunctuation(std::string text)
 {
     // Deleting each first occurrence until none is left removes every one.

@@ -33,6 +33,9 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // text without the ASCII white space (blank, tab, LF, VT, FF, CR) at its ends.
 std::string_view TrimWhitespace(std::string_view text);
+// A line of a text file split at LF: without blanks and tabs at its start,
+// and without blanks, tabs and the CR of a CR LF at its end.
+std::string_view TrimLine(std::string_view line);
 
 // Replaces every occurrence of pattern, ignoring ASCII case, by replacement
 // (inserted exactly as passed). Occurrences that a replacement brings together

@@ -14,15 +14,6 @@ namespace {
 // security.txt files are small; anything larger is not one.
 constexpr std::size_t kMaxSecurityTxtSize = 64 * 1024;
 
-std::string_view Trim(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-        text.remove_suffix(1);
-    return text;
-}
-
 int KindOrder(ContactKind kind)
 {
     return static_cast<int>(kind);
@@ -72,14 +63,14 @@ std::vector<ContactItem> ReadSecurityTxt(std::string_view text)
         std::size_t lineEnd = text.find('\n', lineStart);
         if (lineEnd == std::string_view::npos)
             lineEnd = text.size();
-        std::string_view line = Trim(text.substr(lineStart, lineEnd - lineStart));
+        std::string_view line = TrimLine(text.substr(lineStart, lineEnd - lineStart));
         lineStart = lineEnd + 1;
         // Inside a clear-signed file, lines starting with "-" are escaped.
         if (line.substr(0, 2) == "- ")
             line.remove_prefix(2);
         if (!StartsWithIgnoreCase(line, "contact:"))
             continue;
-        const std::string_view value = Trim(line.substr(8));
+        const std::string_view value = TrimLine(line.substr(8));
         std::optional<std::string> normal;
         if (StartsWithIgnoreCase(value, "mailto:"))
             normal = NormaliseMailAddress(value);

@@ -6,15 +6,6 @@ namespace kelvora::directory::live {
 
 namespace {
 
-std::string_view Trim(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-        text.remove_suffix(1);
-    return text;
-}
-
 // A user-agent line's product token: its leading letters, "_" and "-".
 std::string ProductToken(std::string_view value)
 {
@@ -105,8 +96,8 @@ RobotsRules RobotsRules::Parse(std::string_view text, std::string_view token)
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos)
             continue;
-        const std::string key = LowerCase(std::string(Trim(line.substr(0, colon))));
-        const std::string_view value = Trim(line.substr(colon + 1));
+        const std::string key = LowerCase(std::string(TrimLine(line.substr(0, colon))));
+        const std::string_view value = TrimLine(line.substr(colon + 1));
         if (key == "user-agent") {
             if (!inAgents) {
                 forUs = false;

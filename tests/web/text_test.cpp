@@ -68,6 +68,12 @@ TEST(TextConventions, CaseFreeComparisonsAndTrimming)
     EXPECT_EQ(TrimWhitespace(" \t\r\n\v\fa b\f\v\n\r\t "), "a b");
     EXPECT_EQ(TrimWhitespace(" \t\r\n"), "");
     EXPECT_EQ(TrimWhitespace("\0a\0"s), "\0a\0"s);            // zero bytes are no white space
+
+    EXPECT_EQ(TrimLine(" \tContact: x \t\r"), "Contact: x");
+    EXPECT_EQ(TrimLine("\rx\r\r"), "\rx");                     // a CR ends a line, it does not start one
+    EXPECT_EQ(TrimLine(" \r"), "");
+    EXPECT_EQ(TrimLine("\t\r \r"), "");
+    EXPECT_EQ(TrimLine("\va\f"), "\va\f");
 }
 
 TEST(ReplaceAllIgnoreCase, EdgeCases)
