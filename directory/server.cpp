@@ -151,6 +151,7 @@ struct DirectoryServer::Impl {
     bool TakeRequest(Connection &connection);
     bool HeadMayBeComplete(Connection &connection) const;
     void Dispatch(Connection &connection, Request request);
+    Answer AnswerFor(const Connection &connection, bool close) const;
     void AnswerError(Connection &connection, int status, bool close, bool allow = false);
     void StartWriting(Connection &connection, std::string bytes, bool close);
     void Flush(Connection &connection);
@@ -505,16 +506,9 @@ void DirectoryServer::Impl::Dispatch(Connection &connection, Request request)
         AnswerError(connection, 405, close, true);
         return;
     }
-    const std::size_t keepAliveLeft = limits.maxRequestsPerConnection - connection.served;
-    const long keepAliveSeconds =
-        static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(limits.idleTimeout).count());
     const std::uint64_t id = connection.id;
-    auto job = [this, id, close, keepAliveLeft, keepAliveSeconds, request = std::move(request)] {
-        directory::Answer answer;
+    auto job = [this, id, close, answer = AnswerFor(connection, close), request = std::move(request)]() mutable {
         answer.headOnly = request.method == "HEAD";
-        answer.close = close;
-        answer.keepAliveSeconds = keepAliveSeconds;
-        answer.keepAliveLeft = keepAliveLeft;
         try {
             Reply reply = responder(request.path, request.query, request.host);
             answer.status = reply.status;
@@ -541,16 +535,25 @@ void DirectoryServer::Impl::Dispatch(Connection &connection, Request request)
         AnswerError(connection, 503, true);
 }
 
-void DirectoryServer::Impl::AnswerError(Connection &connection, int status, bool close, bool allow)
+// An answer's connection handling: whether it closes, and what the
+// Keep-Alive line offers when it does not.
+Answer DirectoryServer::Impl::AnswerFor(const Connection &connection, bool close) const
 {
-    directory::Answer answer;
-    answer.status = status;
-    answer.body = RenderErrorPage(status, ReasonPhrase(status));
+    Answer answer;
     answer.close = close;
-    answer.allowHeader = allow;
     answer.keepAliveSeconds =
         static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(limits.idleTimeout).count());
-    answer.keepAliveLeft = limits.maxRequestsPerConnection - std::min(connection.served, limits.maxRequestsPerConnection);
+    answer.keepAliveLeft =
+        limits.maxRequestsPerConnection - std::min(connection.served, limits.maxRequestsPerConnection);
+    return answer;
+}
+
+void DirectoryServer::Impl::AnswerError(Connection &connection, int status, bool close, bool allow)
+{
+    Answer answer = AnswerFor(connection, close);
+    answer.status = status;
+    answer.body = RenderErrorPage(status, ReasonPhrase(status));
+    answer.allowHeader = allow;
     StartWriting(connection, FormatAnswer(answer), close);
 }
 
