@@ -188,11 +188,7 @@ struct DirectoryServer::Impl {
 
 DirectoryServer::Impl::~Impl()
 {
-    if (workers)
-        workers->Stop();
-    for (auto &entry : connections)
-        CloseDescriptor(entry.second->fd);
-    CloseDescriptor(listenFd);
+    Shutdown();   // also when Serve() never ran
     CloseDescriptor(epollFd);
     CloseDescriptor(wakeFd);
     CloseDescriptor(spareFd);
