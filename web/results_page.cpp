@@ -50,24 +50,7 @@ void NextResultHost(std::string &page, std::string &host)
 
 std::string EncodeKeyword(std::string_view keyword)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string encoded;
-    encoded.reserve(keyword.size() * 3);
-    for (const char c : keyword) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                                IsDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
-        if (unreserved) {
-            encoded += c;
-        } else if (c == ' ') {
-            encoded += '+';
-        } else {
-            encoded += '%';
-            encoded += kHex[byte >> 4];
-            encoded += kHex[byte & 0x0F];
-        }
-    }
-    return encoded;
+    return PercentEncode(keyword, BlankEncoding::Plus);
 }
 
 std::string KeywordSearchUrl(const std::string &query, int count, int offset)

@@ -303,6 +303,28 @@ std::string ReplaceAllIgnoreCase(std::string text, std::string_view pattern, std
     return replaceWithTailCompare(text, folded, replacement);
 }
 
+std::string PercentEncode(std::string_view text, BlankEncoding blank)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(text.size() * 3);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || IsDigit(c) ||
+                                c == '-' || c == '.' || c == '_' || c == '~';
+        if (unreserved) {
+            encoded += c;
+        } else if (c == ' ' && blank == BlankEncoding::Plus) {
+            encoded += '+';
+        } else {
+            encoded += '%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 0x0F];
+        }
+    }
+    return encoded;
+}
+
 std::string_view TrimLine(std::string_view line)
 {
     const std::size_t start = line.find_first_not_of(" \t");

@@ -33,6 +33,12 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // text without the ASCII white space (blank, tab, LF, VT, FF, CR) at its ends.
 std::string_view TrimWhitespace(std::string_view text);
+// What percent-encoding makes of a blank: "+" in a form-style query value,
+// "%20" anywhere.
+enum class BlankEncoding { Plus, Percent };
+// Every byte outside A-Z a-z 0-9 - . _ ~ as %XX in upper-case hex, so the
+// text can stand in any query value or path; a blank as blank says.
+std::string PercentEncode(std::string_view text, BlankEncoding blank = BlankEncoding::Percent);
 // A line of a text file split at LF: without blanks and tabs at its start,
 // and without blanks, tabs and the CR of a CR LF at its end.
 std::string_view TrimLine(std::string_view line);

@@ -14,12 +14,6 @@ constexpr int kHttpPort = 80;
 constexpr int kHttpsPort = 443;
 constexpr int kMaxPort = 65535;
 
-bool IsUnreserved(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_' || c == '~';
-}
-
 bool IsSpace(unsigned char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
@@ -52,23 +46,6 @@ void CutUtf8(std::string &text, std::size_t maxBytes)
 }
 
 } // namespace
-
-std::string PercentEncode(std::string_view text)
-{
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string encoded;
-    encoded.reserve(text.size() * 3);
-    for (unsigned char c : text) {
-        if (IsUnreserved(c)) {
-            encoded += static_cast<char>(c);
-        } else {
-            encoded += '%';
-            encoded += kHex[c >> 4];
-            encoded += kHex[c & 0x0F];
-        }
-    }
-    return encoded;
-}
 
 std::string PlainText(std::string_view fragment, std::size_t maxBytes)
 {

@@ -11,10 +11,6 @@
 // bytes; no I/O.
 namespace kelvora::directory::live {
 
-// Every byte outside A-Z a-z 0-9 - . _ ~ as %XX (upper-case hex), so the
-// value can stand in any query string.
-std::string PercentEncode(std::string_view text);
-
 // Text of an HTML fragment as an engine gives titles and snippets: tags
 // removed, the common entities decoded, control bytes and runs of white space
 // made one blank, trimmed, and cut to at most maxBytes without splitting a

@@ -284,5 +284,4 @@ TEST(LiveText, UrlsAndTheHostsResultsList)
         else
             EXPECT_EQ(host.value_or("(none)"), c.host) << c.url;
     }
-    EXPECT_EQ(PercentEncode("\"web hosting\" & c#x/é"), "%22web%20hosting%22%20%26%20c%23x%2F%C3%A9");
 }

@@ -69,6 +69,9 @@ TEST(TextConventions, CaseFreeComparisonsAndTrimming)
     EXPECT_EQ(TrimWhitespace(" \t\r\n"), "");
     EXPECT_EQ(TrimWhitespace("\0a\0"s), "\0a\0"s);            // zero bytes are no white space
 
+    EXPECT_EQ(PercentEncode("\"web hosting\" & c#x/é"), "%22web%20hosting%22%20%26%20c%23x%2F%C3%A9");
+    EXPECT_EQ(PercentEncode("a b+c", BlankEncoding::Plus), "a+b%2Bc");
+
     EXPECT_EQ(TrimLine(" \tContact: x \t\r"), "Contact: x");
     EXPECT_EQ(TrimLine("\rx\r\r"), "\rx");                     // a CR ends a line, it does not start one
     EXPECT_EQ(TrimLine(" \r"), "");
