@@ -72,6 +72,20 @@ std::optional<std::int64_t> parseCheckInteger(std::string_view text)
     return negative ? -value : value;
 }
 
+bool isResultsSection(const std::string &name)
+{
+    const std::string lower = LowerCase(name);
+    if (lower == LowerCase(std::string(kOptionSection)))
+        return true;
+    if (lower.size() <= kItemPrefix.size() || lower.compare(0, kItemPrefix.size(), kItemPrefix) != 0)
+        return false;
+    for (std::size_t i = kItemPrefix.size(); i < lower.size(); ++i) {
+        if (!IsDigit(lower[i]))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool CheckValueTicks(const std::string *value)
@@ -85,7 +99,14 @@ bool CheckValueTicks(const std::string *value)
 static ResultsFileContent contentOf(const ProfileFile &file)
 {
     ResultsFileContent content;
-    const std::size_t sectionCount = file.SectionNames().size();
+    const std::vector<std::string> sectionNames = file.SectionNames();
+    const std::size_t sectionCount = sectionNames.size();
+    for (const std::string &name : sectionNames) {
+        if (isResultsSection(name)) {
+            content.recognised = true;
+            break;
+        }
+    }
     for (std::size_t i = 0; i < sectionCount; ++i) {
         const std::string section = std::string(kItemPrefix) + std::to_string(i);
         if (!file.HasKeys(section))

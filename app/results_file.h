@@ -16,6 +16,10 @@ struct ResultsFileContent {
     std::vector<ResultRow> rows;
     QString result;     // [Option] Result, the caption of ResultsLabel
     QString date;       // [Option] Date, the caption of DateLabel
+    // The file has a results section ("item" + digits, or "Option", in any
+    // letter case). Anything else (a CSV, a workbook, any other file) is not
+    // a results file, and opening it must leave the table alone.
+    bool recognised = false;
 };
 
 // Reads a results file by the profile-file rules. Rows come from the sections

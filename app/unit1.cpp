@@ -4,12 +4,13 @@
 #include "app/addresses.h"
 #include "app/anchors.h"
 #include "app/globals.h"
+#include "app/open_notice.h"
 #include "app/results_delegate.h"
 #include "app/results_table.h"
 #include "dialogs/infounit.h"
+#include "platform/file_folders.h"
 #include "platform/keyboard_focus.h"
 #include "platform/message_pump.h"
-#include "platform/shell.h"
 
 #include <QAction>
 #include <QCompleter>
@@ -311,7 +312,6 @@ QFileDialog *TForm1::fileDialog(FileDialog kind)
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
         // A name typed for a file that does not exist is still handed back.
         dialog->setFileMode(QFileDialog::AnyFile);
-        dialog->setDirectory(AppDir);
         break;
     case FileDialog::SaveResults:
         dialog->setObjectName(QStringLiteral("ResultsSaveDialog"));
@@ -319,7 +319,6 @@ QFileDialog *TForm1::fileDialog(FileDialog kind)
         dialog->setNameFilter(resultsFilter);
         dialog->setDefaultSuffix(QStringLiteral("kvr"));
         dialog->setAcceptMode(QFileDialog::AcceptSave);
-        dialog->setDirectory(AppDir);
         break;
     case FileDialog::SaveData:
         dialog->setObjectName(QStringLiteral("DataSaveDialog"));
@@ -329,6 +328,12 @@ QFileDialog *TForm1::fileDialog(FileDialog kind)
         dialog->setAcceptMode(QFileDialog::AcceptSave);
         break;
     }
+    // Results files opened and saved share one folder; partner texts keep their own.
+    const kelvora::FileKind fileKind =
+        kind == FileDialog::SaveData ? kelvora::FileKind::PartnerText : kelvora::FileKind::Results;
+    dialog->setDirectory(kelvora::StartFolder(fileKind));
+    connect(dialog, &QFileDialog::fileSelected, dialog,
+            [fileKind](const QString &file) { kelvora::RememberFolder(fileKind, file); });
     if (entry.proposedName)
         dialog->selectFile(*entry.proposedName);
     new CompleterGuard(dialog);
@@ -406,12 +411,12 @@ void TForm1::About1Click()
 
 void TForm1::Contents1Click()
 {
-    guarded([] { kelvora::ShellOpen(AppDir + QLatin1String(kHelpFileName)); });
+    guarded([this] { kelvora::OpenOrExplain(this, AppDir + QLatin1String(kHelpFileName)); });
 }
 
 void TForm1::VisitHomepage1Click()
 {
-    guarded([] { kelvora::ShellOpen(QLatin1String(kelvora::kHomePageUrl)); });
+    guarded([this] { kelvora::OpenOrExplain(this, QLatin1String(kelvora::kHomePageUrl)); });
 }
 
 void TForm1::Visittheselectedwebsite1Click()
@@ -419,7 +424,7 @@ void TForm1::Visittheselectedwebsite1Click()
     guarded([this] { showPage1(); });
     guarded([this] {
         if (const auto site = kelvora::SelectedSite(m_ui->ListView1))
-            kelvora::ShellOpen(QLatin1String(kHttpPrefix) + site->caption);
+            kelvora::OpenOrExplain(this, QLatin1String(kHttpPrefix) + site->caption);
     });
 }
 
@@ -437,9 +442,9 @@ void TForm1::Visitwebsite1Click()
                 c = QChar(c.unicode() + (u'a' - u'A'));
         }
         if (folded.contains(QLatin1String(kHttpPrefix)))
-            kelvora::ShellOpen(caption);
+            kelvora::OpenOrExplain(this, caption);
         else
-            kelvora::ShellOpen(QLatin1String(kHttpPrefix) + caption);
+            kelvora::OpenOrExplain(this, QLatin1String(kHttpPrefix) + caption);
     });
 }
 

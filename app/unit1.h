@@ -50,7 +50,9 @@ public:
 
     // --- search run (unit1_search.cpp)
     void BitBtn2Click();
-    bool RunSearch(const QString &query, int count, int offset);
+    // endText, when given, gets the status text that ends the run ("Done!",
+    // or "Done!" followed by why the search service gave no results page).
+    bool RunSearch(const QString &query, int count, int offset, QString *endText = nullptr);
     void HarvestResults(std::string page, int offset);
     bool SearchRunning() const { return m_searchDepth > 0; }
 
@@ -118,6 +120,8 @@ private:
     void closeIfPending();                          // unit1_search.cpp
     // A save that failed is told to the user, naming the file and the reason.
     void reportSaveFailure(const QString &path, const std::string &reason);   // unit1_files.cpp
+    // Opening a file that is not a results file keeps the table and says so.
+    void reportNotResultsFile(const QString &path);                           // unit1_files.cpp
 
     Ui::TForm1 *m_ui;
     // Bumped whenever the rows are replaced (a new harvest, an opened file), so

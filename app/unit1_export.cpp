@@ -8,6 +8,7 @@
 #include "app/export_xlsx.h"
 #include "app/globals.h"
 #include "app/results_table.h"
+#include "platform/file_folders.h"
 
 #include <QFile>
 #include <QFileDialog>
@@ -119,7 +120,9 @@ QFileDialog *TForm1::exportDialog()
     connect(dialog, &QFileDialog::filterSelected, dialog, [dialog](const QString &filter) {
         dialog->setDefaultSuffix(suffixOf(formatOfFilter(filter)));
     });
-    dialog->setDirectory(AppDir);
+    dialog->setDirectory(kelvora::StartFolder(kelvora::FileKind::Export));
+    connect(dialog, &QFileDialog::fileSelected, dialog,
+            [](const QString &file) { kelvora::RememberFolder(kelvora::FileKind::Export, file); });
     if (m_exportDialog.proposedName)
         dialog->selectFile(*m_exportDialog.proposedName);
     m_exportDialog.dialog = dialog;

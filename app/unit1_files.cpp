@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -60,12 +61,19 @@ void TForm1::Save1Click()
 
 void TForm1::LoadResultsFile(const QString &path)
 {
+    const kelvora::ResultsFileContent content = kelvora::ReadResultsFile(path);
+    // A file of another kind (a CSV, a workbook) chosen by mistake must not
+    // cost the table. A name typed for a file that does not exist still gives
+    // an empty table.
+    if (!content.recognised && QFileInfo::exists(path)) {
+        reportNotResultsFile(path);
+        return;
+    }
     // A run suspended in a message pump must learn that its rows are gone
     // before any of them disappears.
     ++m_tableGeneration;
     kelvora::ClearRows(m_ui->ListView1);
 
-    const kelvora::ResultsFileContent content = kelvora::ReadResultsFile(path);
     for (const kelvora::ResultRow &row : content.rows)
         kelvora::AddRow(m_ui->ListView1, row);
     m_ui->ResultsLabel->setText(content.result);
@@ -85,6 +93,13 @@ void TForm1::SaveResultsFile(const QString &path)
     const std::string error = kelvora::WriteResultsFile(path, content);
     if (!error.empty())
         reportSaveFailure(path, error);
+}
+
+void TForm1::reportNotResultsFile(const QString &path)
+{
+    const QString text = QStringLiteral("%1 is not a Kelvora results file.").arg(QDir::toNativeSeparators(path));
+    QMessageBox notice(QMessageBox::Warning, QString::fromLatin1(kNoticeCaption), text, QMessageBox::Ok, this);
+    notice.exec();
 }
 
 void TForm1::reportSaveFailure(const QString &path, const std::string &reason)

@@ -20,6 +20,7 @@
 #include "app/date_label.h"
 #include "app/globals.h"
 #include "app/results_table.h"
+#include "app/search_outcome.h"
 #include "dialogs/startunit.h"
 #include "platform/escape_key.h"
 #include "platform/message_pump.h"
@@ -29,6 +30,7 @@
 #include "web/outbound.h"
 #include "web/popularity.h"
 #include "web/results_page.h"
+#include "web/services.h"
 #include "web/text.h"
 #include "web/traffic.h"
 
@@ -280,6 +282,9 @@ void TForm1::BitBtn2Click()
         return;
     }
 
+    // A service that could not be reached, or could not fill the page, is
+    // said after "Done!", never reported as a plain success.
+    QString endText = QStringLiteral("Done!");
     {
         const RunDepth depth(m_searchDepth);
         const WaitCursor cursor;
@@ -292,17 +297,17 @@ void TForm1::BitBtn2Click()
         const QString query =
             keywordMode() ? dialog->LabeledEdit1->text() : dialog->HomepageEdit->text();
         try {
-            RunSearch(query, kResultsPerPage, 0);
+            RunSearch(query, kResultsPerPage, 0, &endText);
         } catch (...) {
             // A failed row ends the run; the rows added so far stay.
         }
     }
-    m_ui->StatusBar1->showMessage(QStringLiteral("Done!"));
+    m_ui->StatusBar1->showMessage(endText);
     kelvora::ProcessMessages();
     closeIfPending();
 }
 
-bool TForm1::RunSearch(const QString &query, int count, int offset)
+bool TForm1::RunSearch(const QString &query, int count, int offset, QString *endText)
 {
     m_ui->DateLabel->clear();
     m_ui->ResultsLabel->clear();
@@ -324,7 +329,10 @@ bool TForm1::RunSearch(const QString &query, int count, int offset)
             m_ui->ResultsLabel->setText(QStringLiteral("Results for websites related to ") + query);
             url = kelvora::DomainSearchUrl(toBytes(query));
         }
-        kelvora::HttpGet(url, page, kHttpPort);
+        kelvora::HttpGetStatus fetched;
+        kelvora::HttpGet(url, page, kHttpPort, fetched);
+        if (endText)
+            *endText = kelvora::EndOfRunText(kelvora::SearchHost(), fetched, page);
     } catch (...) {
         failure = std::current_exception();
     }

@@ -1,9 +1,9 @@
 #include "dialogs/infounit.h"
 
 #include "app/addresses.h"
+#include "app/open_notice.h"
 #include "controls/ovalbtn.h"
 #include "dialogs/placement.h"
-#include "platform/shell.h"
 #include "resources/resources.h"
 #include "ui_infounit.h"
 
@@ -54,12 +54,12 @@ void TInfoForm::BitBtn3Click()
 
 void TInfoForm::OvalButton2Click()
 {
-    kelvora::ShellOpen(QString::fromLatin1(kelvora::kHomePageUrl));
+    kelvora::OpenOrExplain(this, QString::fromLatin1(kelvora::kHomePageUrl));
 }
 
 void TInfoForm::OvalButton1Click()
 {
-    kelvora::ShellOpen(QStringLiteral("mailto:") + QString::fromLatin1(kelvora::kSupportAddress)
+    kelvora::OpenOrExplain(this, QStringLiteral("mailto:") + QString::fromLatin1(kelvora::kSupportAddress)
                        + QStringLiteral("?subject=Kelvora Help"));
 }
 

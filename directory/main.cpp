@@ -111,7 +111,10 @@ int Serve(const std::vector<std::string> &arguments)
     if (!server.Bind(address, port, error))
         return Failure(error);
     std::cout << kProgramName << ": serving " << sites << " sites from " << data
-              << " on http://" << address << ':' << server.Port() << '/' << std::endl;
+              << " on http://" << address << ':' << server.Port() << '/' << '\n'
+              << kProgramName << ": a local data set knows only its own sites (by default those of this"
+                 " machine's package catalogue), so business keywords find nothing here;"
+                 " for the real web start the live mode (--live)" << std::endl;
     ServeUntilSignalled(server);
     return 0;
 }

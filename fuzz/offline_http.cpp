@@ -8,4 +8,9 @@ void HttpGet(const std::string &, std::string &, int)
 {
 }
 
+void HttpGet(const std::string &, std::string &, int, HttpGetStatus &status)
+{
+    status = HttpGetStatus();
+}
+
 } // namespace kelvora

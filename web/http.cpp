@@ -295,7 +295,7 @@ std::string requestBytes(const Target &target)
     return request;
 }
 
-void fetch(const std::string &url, std::string &buffer, int port)
+void fetch(const std::string &url, std::string &buffer, int port, HttpGetStatus &status)
 {
     const auto callDeadline = Clock::now() + kCallTimeout;
     const std::optional<Target> target = splitUrl(url);
@@ -317,17 +317,26 @@ void fetch(const std::string &url, std::string &buffer, int port)
         || !sendAll(socket, requestBytes(*target), callDeadline))
         return;
     SocketSource source(socket, callDeadline);
-    ReadResponse(source, buffer);
+    const ResponseOutcome outcome = ReadResponse(source, buffer);
+    status.answered = outcome.headComplete;
+    status.code = outcome.headComplete ? outcome.head.status : 0;
 }
 
 } // namespace
 
 void HttpGet(const std::string &url, std::string &buffer, int port)
 {
+    HttpGetStatus ignored;
+    HttpGet(url, buffer, port, ignored);
+}
+
+void HttpGet(const std::string &url, std::string &buffer, int port, HttpGetStatus &status)
+{
+    status = HttpGetStatus();
     try {
-        fetch(url, buffer, port);
+        fetch(url, buffer, port, status);
     } catch (...) {
-        // Errors end the call silently; the buffer is all the caller sees.
+        // Errors end the call silently; the buffer and status are all the caller sees.
     }
 }
 

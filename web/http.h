@@ -28,4 +28,16 @@ namespace kelvora {
 // for a matching host to ADDR:PORT instead; the Host line is unchanged.
 void HttpGet(const std::string &url, std::string &buffer, int port);
 
+// What became of one call, for the caller that must tell a server it could
+// not reach from a page that holds nothing.
+struct HttpGetStatus {
+    // A complete response head arrived. False when the host had no address,
+    // the connection was refused or timed out, or the server closed or went
+    // silent before its head was complete (and for a refused URL).
+    bool answered = false;
+    int code = 0;   // the final status code when answered, else 0
+};
+// HttpGet as above, also telling what became of the call in status.
+void HttpGet(const std::string &url, std::string &buffer, int port, HttpGetStatus &status);
+
 } // namespace kelvora

@@ -360,4 +360,11 @@ TEST(CommandLine, ImportsServesAndStopsOnSigterm)
     std::getline(logFile, firstLine);
     EXPECT_EQ(firstLine, "kelvora-directory: serving 8 sites from " + database + " on http://" +
                              listen + "/");
+    // A newcomer learns at once why a business keyword finds nothing.
+    std::string secondLine;
+    std::getline(logFile, secondLine);
+    EXPECT_NE(secondLine.find("knows only its own sites (by default those of this machine's package catalogue),"
+                              " so business keywords find nothing here"),
+              std::string::npos)
+        << secondLine;
 }

@@ -19,6 +19,7 @@
 
 #include "app/globals.h"
 #include "app/results_table.h"
+#include "app/search_outcome.h"
 #include "app/unit1.h"
 #include "platform/escape_key.h"
 #include "tests/e2e/e2e_harness.h"
@@ -62,7 +63,8 @@ private slots:
     void sameHostTwiceIsLookedUpTwice();
     void domainSearchKeepsTheKeywordAsSaveName();
     void pageWithoutEntriesEmptiesTheTable();
-    void unreachableEngineEndsWithAnEmptyTable();
+    void endTextTellsWhatBecameOfTheService_data();
+    void endTextTellsWhatBecameOfTheService();
     void popularityTextDecidesWhetherTheRunGoesOn_data();
     void popularityTextDecidesWhetherTheRunGoesOn();
     void dialogNotConfirmedLeavesEverythingUntouched_data();
@@ -295,17 +297,76 @@ void SearchRunTest::pageWithoutEntriesEmptiesTheTable()
     QCOMPARE(StatusText(), QStringLiteral("Done!"));
 }
 
-void SearchRunTest::unreachableEngineEndsWithAnEmptyTable()
+void SearchRunTest::endTextTellsWhatBecameOfTheService_data()
 {
+    // service: what answers the results page. "closed": nothing listens;
+    // "silent": a connection that is closed before any answer; otherwise the
+    // raw answer of a stand-in for the live gateway.
+    QTest::addColumn<QString>("searchHost");
+    QTest::addColumn<QString>("service");
+    QTest::addColumn<QString>("endText");
+    const QString reason = QStringLiteral(
+        "marginalia: rate limited (HTTP 429); try again in 60 s or set KELVORA_SEARCH_ENGINE");
+    QTest::newRow("nothing listening") << "search.fake:8355" << "closed"
+                                       << "Done! The search service at search.fake:8355 could not be reached.";
+    QTest::newRow("closed before answering") << "search.fake" << "silent"
+                                             << "Done! The search service at search.fake could not be reached.";
+    QTest::newRow("gateway reason")
+        << "search.fake"
+        << "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain\r\n\r\n" + reason
+               + "\nsecond line\n"
+        << "Done! " + reason;
+    QTest::newRow("reason with control bytes")
+        << "search.fake" << "HTTP/1.1 503 X\r\nContent-Length: 18\r\n\r\n\x1b[31mno\tkey\x7f\r\nrest"
+        << "Done! [31mnokey";
+    QTest::newRow("long reason is cut")
+        << "search.fake" << "HTTP/1.1 503 X\r\n\r\n" + QString(500, QLatin1Char('r'))
+        << "Done! " + QString(kelvora::kMaxServiceReason, QLatin1Char('r'));
+    QTest::newRow("503 without a reason")
+        << "search.fake" << "HTTP/1.1 503 X\r\nContent-Length: 0\r\n\r\n"
+        << "Done! The search service could not fill the results page (HTTP 503).";
+    QTest::newRow("empty results page")
+        << "search.fake" << "HTTP/1.1 200 OK\r\n\r\n<html>of about 0 results</html>" << "Done!";
+    QTest::newRow("other error page") << "search.fake" << "HTTP/1.1 500 Oops\r\n\r\ndown" << "Done!";
+}
+
+void SearchRunTest::endTextTellsWhatBecameOfTheService()
+{
+    QFETCH(QString, searchHost);
+    QFETCH(QString, service);
+    QFETCH(QString, endText);
     runSmallSearch();
-    const std::string resolve = "*=127.0.0.1:" + std::to_string(kelvora::testsupport::ClosedLoopbackPort());
+    QCOMPARE(Rows().size(), std::size_t{2});
+
+    using kelvora::testsupport::LoopbackServer;
+    std::unique_ptr<LoopbackServer> stand;
+    std::uint16_t port = kelvora::testsupport::ClosedLoopbackPort();
+    if (service == QLatin1String("silent")) {
+        stand = std::make_unique<LoopbackServer>(kelvora::testsupport::Script{kelvora::testsupport::Close()});
+    } else if (service != QLatin1String("closed")) {
+        const std::string answer = service.toStdString();
+        stand = std::make_unique<LoopbackServer>([answer](const std::string &) { return answer; });
+    }
+    if (stand)
+        port = stand->port();
+    const std::string resolve = "*=127.0.0.1:" + std::to_string(port);
     ::setenv("KELVORA_RESOLVE", resolve.c_str(), 1);
+    ::setenv("KELVORA_SEARCH_HOST", searchHost.toUtf8().constData(), 1);
     Start(Keyword(QStringLiteral("web hosting")));
 
+    // Only the end text differs: the table is emptied as for any page without
+    // entries, nothing more is fetched, the cursor is back.
+    QCOMPARE(StatusText(), endText);
     QCOMPARE(Rows().size(), std::size_t{0});
-    QCOMPARE(newLines().size(), std::size_t{0});
-    QCOMPARE(StatusText(), QStringLiteral("Done!"));
+    QCOMPARE(newLines().size(), std::size_t{0});   // no row looked anything up
     QCOMPARE(QApplication::overrideCursor(), nullptr);
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    if (stand) {
+        QCOMPARE(stand->connectionCount(), std::size_t{1});
+        const std::vector<std::string> requests = stand->requests();
+        if (service != QLatin1String("silent"))
+            QCOMPARE(requests.at(0), std::string(kWebHostingQuery) + "\r\nHost: search.fake" + kRequestTail);
+    }
 }
 
 void SearchRunTest::popularityTextDecidesWhetherTheRunGoesOn_data()

@@ -5,6 +5,7 @@
 #include "app/globals.h"
 #include "app/results_table.h"
 #include "app/unit1.h"
+#include "platform/file_folders.h"
 #include "tests/support/loopback_server.h"
 #include "ui_unit1.h"
 
@@ -137,7 +138,7 @@ void ExportCommandTest::menuItemOpensADialogForBothFormats()
     QCOMPARE(filters, QStringList({kCsvFilter, kWorkbookFilter}));
     QCOMPARE(suffix, QStringLiteral("csv"));
     QCOMPARE(suffixAfterChoice, QStringLiteral("xlsx"));
-    QCOMPARE(folder, QDir(AppDir).absolutePath());
+    QCOMPARE(folder, QDir(kelvora::StartFolder(kelvora::FileKind::Export)).absolutePath());
 }
 
 void ExportCommandTest::exportsTableAndPartnerContactsAsCsvAndWorkbook()

@@ -6,6 +6,7 @@
 #include "dialogs/infounit.h"
 #include "dialogs/startunit.h"
 #include "gui_test_main.h"
+#include "platform/file_folders.h"
 #include "platform/shell.h"
 #include "ui_unit1.h"
 
@@ -313,7 +314,10 @@ void MainWindowTest::fileDialogsAreMadeWhenFirstNeeded()
     QFileDialog *save = Form1->resultsSaveDialog();
     QCOMPARE(save->objectName(), QStringLiteral("ResultsSaveDialog"));
     QCOMPARE(save->acceptMode(), QFileDialog::AcceptSave);
-    QCOMPARE(QDir(save->directory()).canonicalPath(), QDir(AppDir).canonicalPath());
+    // Never the program's folder, which may not be writable once installed.
+    QCOMPARE(QDir(save->directory()).canonicalPath(),
+             QDir(kelvora::StartFolder(kelvora::FileKind::Results)).canonicalPath());
+    QVERIFY(QDir(save->directory()).canonicalPath() != QDir(AppDir).canonicalPath());
     QCOMPARE(Form1->findChildren<QFileDialog *>().size(), 1);
     QCOMPARE(Form1->resultsSaveDialog(), save);
 

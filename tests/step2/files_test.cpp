@@ -49,6 +49,7 @@ class FilesTest final : public QObject {
 private slots:
     void openReplacesRowsAndLabels();
     void openingAMissingFileEmptiesTheTable();
+    void openingAFileOfAnotherKindKeepsTheTable();
     void saveWritesTheExampleAndReopensTheSame();
     void failedSaveIsReportedAndKeepsTheOldFile();
 };
@@ -101,6 +102,73 @@ void FilesTest::openingAMissingFileEmptiesTheTable()
     QCOMPARE(kelvora::RowCount(form.ui()->ListView1), 0);
     QVERIFY(form.ui()->ResultsLabel->text().isEmpty());
     QVERIFY(form.ui()->DateLabel->text().isEmpty());
+}
+
+void FilesTest::openingAFileOfAnotherKindKeepsTheTable()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    Windows windows;
+    TForm1 &form = windows.form();
+    QList<ResultRow> table;
+    for (int i = 0; i < 20; ++i)
+        table.append({QStringLiteral("www.site%1.test").arg(i), i % 3 == 0, {QString::number(i + 1), "7", "", "", "", ""}});
+    fill(form, table, "Results for websites related to \"x\"", "Date/Time: then");
+
+    struct Case {
+        const char *name;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"export.csv", "Website URL,Rank #,Popularity\r\nwww.a.test,1,5\r\n"},
+        // A workbook is a zip archive; a section-like line inside must not count.
+        {"export.xlsx", std::string("PK\x03\x04\x14\0\0\0\x08\0", 10) + "\n[Content_Types].xml\n[item]\n"},
+        {"picture.kvr", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01", 20)},
+        {"settings.ini", "[General]\nitem0=website\n[Items]\nwebsite=a.test\n"},
+        {"empty.kvr", ""},
+    };
+    for (const Case &c : cases) {
+        const QString path = dir.filePath(QLatin1String(c.name));
+        WriteAll(path, c.bytes);
+        QString caption, text;
+        step2test::Watch notice;
+        auto seen = AnswerNextModal([&](QWidget *modal) {
+            QVERIFY(step2test::AcceptFile(modal, path));
+            notice = AnswerNextModal([&](QWidget *box) {
+                caption = box->windowTitle();
+                if (auto *message = qobject_cast<QMessageBox *>(box))
+                    text = message->text();
+            });
+        });
+        form.Open1Click();
+        QVERIFY2(seen->seen, c.name);
+        QVERIFY2(notice && notice->seen, c.name);
+        QCOMPARE(caption, QStringLiteral("Kelvora"));
+        QCOMPARE(text, QDir::toNativeSeparators(path) + QStringLiteral(" is not a Kelvora results file."));
+        const QList<ResultRow> kept = rows(form);
+        QCOMPARE(kept.size(), 20);
+        for (qsizetype i = 0; i < table.size(); ++i) {
+            QCOMPARE(kept[i].caption, table[i].caption);
+            QCOMPARE(kept[i].ticked, table[i].ticked);
+            QCOMPARE(kept[i].cells, table[i].cells);
+        }
+        QCOMPARE(form.ui()->ResultsLabel->text(), QStringLiteral("Results for websites related to \"x\""));
+        QCOMPARE(form.ui()->DateLabel->text(), QStringLiteral("Date/Time: then"));
+    }
+
+    // Results files in any letter case, also one saved from an empty table,
+    // still replace the table without a word.
+    const QString lower = dir.filePath("lower.kvr");
+    WriteAll(lower, "[ITEM0]\nWEBSITE=a.test\n");
+    const QString onlyOption = dir.filePath("option.kvr");
+    WriteAll(onlyOption, "[option]\nResult=r\nDate=d\n");
+    form.LoadResultsFile(lower);
+    QCOMPARE(rows(form).size(), 1);
+    QCOMPARE(rows(form)[0].caption, QStringLiteral("a.test"));
+    form.LoadResultsFile(onlyOption);
+    QCOMPARE(rows(form).size(), 0);
+    QCOMPARE(form.ui()->ResultsLabel->text(), QStringLiteral("r"));
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
 }
 
 void FilesTest::saveWritesTheExampleAndReopensTheSame()

@@ -419,3 +419,66 @@ TEST(NumberParsing, DecimalAndHex)
 
 } // namespace
 } // namespace kelvora
+
+namespace kelvora {
+namespace {
+
+// The status tells a server that never answered from one that answered with
+// nothing; the bytes on the wire stay those of the plain call.
+TEST(HttpGetStatus, TellsUnreachableFromAnsweredAndKeepsTheWireBytes)
+{
+    struct Case {
+        std::string name;
+        testsupport::Script script;   // empty: nothing listens on the port
+        bool answered;
+        int code;
+        std::string buffer;
+    };
+    const std::string reason = "marginalia: rate limited (HTTP 429); try again in 60 s";
+    const Case cases[] = {
+        {"nothing listening", {}, false, 0, ""},
+        {"closed before a head", {Close()}, false, 0, ""},
+        {"reset before a head", {Reset()}, false, 0, ""},
+        {"half a head", {Send("HTTP/1.1 200 OK\r\nContent-Le"), Close()}, false, 0, ""},
+        {"no status line", {Send("<html>hello</html>"), Close()}, false, 0, ""},
+        {"empty results page", {Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"), Close()}, true, 200, ""},
+        {"503 with a reason",
+         {Send("HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: "
+               + std::to_string(reason.size() + 1) + "\r\n\r\n" + reason + "\n"),
+          Close()},
+         true, 503, reason + "\n"},
+        {"interim then 404", {Send("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 404 Gone\r\n\r\nx"), Close()}, true, 404,
+         "x"},
+    };
+    for (const Case &c : cases) {
+        std::string buffer;
+        HttpGetStatus status;
+        status.answered = !c.answered;   // must be overwritten
+        status.code = 999;
+        if (c.script.empty()) {
+            HttpGet("http://127.0.0.1:" + std::to_string(testsupport::ClosedLoopbackPort()) + "/search?p=x",
+                    buffer, 80, status);
+        } else {
+            LoopbackServer server(c.script);
+            HttpGet(server.url("/search?p=x"), buffer, 80, status);
+            ASSERT_TRUE(server.waitForRequests(1, 5s)) << c.name;
+            EXPECT_EQ(server.requests()[0], "GET /search?p=x HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kRequestTail)
+                << c.name;
+        }
+        EXPECT_EQ(status.answered, c.answered) << c.name;
+        EXPECT_EQ(status.code, c.code) << c.name;
+        EXPECT_EQ(buffer, c.buffer) << c.name;
+    }
+
+    // A refused URL and a host without an address never answer either.
+    std::string buffer;
+    HttpGetStatus status{true, 200};
+    HttpGet("https://127.0.0.1:1/", buffer, 80, status);
+    EXPECT_FALSE(status.answered);
+    HttpGet("http:///no-host", buffer, 80, status);   // an empty name has no address
+    EXPECT_FALSE(status.answered);
+    EXPECT_EQ(status.code, 0);
+}
+
+} // namespace
+} // namespace kelvora
