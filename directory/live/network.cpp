@@ -59,6 +59,10 @@ struct Job {
     bool httpsOnly = false;     // every hop, redirects included
 };
 
+struct TlsSeen {
+    std::atomic<bool> spoken{false};
+};
+
 bool IsCredential(std::string_view header)
 {
     for (std::string_view name : kCredentialHeaders) {
@@ -143,7 +147,9 @@ struct NetworkFetcher::Impl {
         std::string body;
         bool truncated = false;
         bool allowPrivate = false;
-        bool tlsSpoken = false;   // the peer sent a TLS handshake or alert
+        // Whether the peer sent a TLS handshake or alert; shared with the
+        // connection's TLS context, which may outlive the transfer.
+        std::shared_ptr<TlsSeen> tls = std::make_shared<TlsSeen>();
         std::string refusal;   // set when the address was refused
         char error[CURL_ERROR_SIZE] = {};
 
@@ -418,7 +424,7 @@ struct NetworkFetcher::Impl {
         }
         // A peer that answered in TLS (an old version, an alert) speaks it:
         // only one that does not is tried in plain text.
-        const bool spokeTls = code == CURLE_SSL_CONNECT_ERROR && transfer->tlsSpoken;
+        const bool spokeTls = code == CURLE_SSL_CONNECT_ERROR && transfer->tls->spoken;
         if (job->mayFallBack && CouldNotConnect(code) && !spokeTls && StartsWithIgnoreCase(job->url, "https://")) {
             job->url = "http://" + job->url.substr(8);
             job->mayFallBack = false;
@@ -445,6 +451,9 @@ struct NetworkFetcher::Impl {
             return "redirect away from https";
         // A port of its own is some other service on that host: only the web
         // ports, the engine's and those a --connect-to rule names are taken.
+        // An address that is not public is refused as such by the next hop.
+        if (const std::optional<bool> isPublic = LiteralIsPublic(next.host); isPublic && !*isPublic)
+            return {};
         const bool webPort = next.port == kHttpPort || next.port == kHttpsPort;
         const bool allowedPort = std::find(config.redirectPorts.begin(), config.redirectPorts.end(), next.port) !=
                                  config.redirectPorts.end();
@@ -533,9 +542,26 @@ struct NetworkFetcher::Impl {
         for (X509 *certificate : transfer->owner->extraCertificates)
             X509_STORE_add_cert(store, certificate);   // a repeat is harmless
         ERR_clear_error();
+        // The context lives as long as its connection, kept for reuse after
+        // the transfer ends: it holds its own share of the flag.
+        const int index = TlsSeenIndex();
+        delete static_cast<std::shared_ptr<TlsSeen> *>(SSL_CTX_get_ex_data(ssl, index));
+        auto *share = new std::shared_ptr<TlsSeen>(transfer->tls);
+        SSL_CTX_set_ex_data(ssl, index, share);
         SSL_CTX_set_msg_callback(ssl, &Impl::SeeTlsMessage);
-        SSL_CTX_set_msg_callback_arg(ssl, transfer);
+        SSL_CTX_set_msg_callback_arg(ssl, share->get());
         return CURLE_OK;
+    }
+
+    static int TlsSeenIndex()
+    {
+        static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, &Impl::FreeTlsSeen);
+        return index;
+    }
+
+    static void FreeTlsSeen(void *, void *share, CRYPTO_EX_DATA *, int, long, void *)
+    {
+        delete static_cast<std::shared_ptr<TlsSeen> *>(share);
     }
 
     // Record headers are reported before they are checked, so only a whole
@@ -543,7 +569,7 @@ struct NetworkFetcher::Impl {
     static void SeeTlsMessage(int written, int, int type, const void *, std::size_t, SSL *, void *user)
     {
         if (written == 0 && (type == kTlsHandshake || type == kTlsAlert || type == kTlsChangeCipherSpec))
-            static_cast<Transfer *>(user)->tlsSpoken = true;
+            static_cast<TlsSeen *>(user)->spoken = true;
     }
 
     NetworkConfig config;
