@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "directory/live/live_service.h"
 #include "directory/live/network.h"
 #include "tests/live/fake_upstream.h"
 #include "tests/live/live_rig.h"
@@ -476,4 +477,35 @@ TEST(HostileFacts, NothingGoesOutAboutANameThatCannotBePublic)
         EXPECT_EQ(ArchiveQueriesAbout(rig.fake, name), 0u) << name;
     EXPECT_EQ(rig.fake.CountFor("www.inside.org"), 0u);
     EXPECT_GE(rig.service->Network()->Stats().refused, 1u);
+}
+
+// ------------------------------------------------------------ load
+
+TEST(HostileLoad, TwoGatewaysOnOneCacheShareItsAnswers)
+{
+    Rig rig;
+    rig.fake.SetResults(kGardenText, Sites(1, 20));
+    rig.fake.SetDelay(50ms);
+    LiveService second(rig.options, rig.settings);
+    std::thread other([&] { second.Respond("/search", kGardenQuery, "127.0.0.1"); });
+    EXPECT_EQ(ReadAsTheProgram(rig.Search(kGardenQuery).body).hosts, Hosts(1, 20));
+    other.join();
+    for (const std::string &host : Hosts(1, 20)) {
+        EXPECT_EQ(rig.Home(host).body, FakeUpstream::HomePage(host));
+        EXPECT_EQ(second.Respond("/", "", host).body, FakeUpstream::HomePage(host));
+    }
+    const std::size_t requests = rig.fake.Requests().size();
+    // A third gateway on the same file finds everything there.
+    LiveService third(rig.options, rig.settings);
+    third.Prefetch().SetEnabled(false);   // its facts may still be on their way to the others
+    EXPECT_EQ(ReadAsTheProgram(third.Respond("/search", kGardenQuery, "127.0.0.1").body).hosts, Hosts(1, 20));
+    for (const std::string &host : Hosts(1, 20))
+        EXPECT_EQ(third.Respond("/", "", host).body, FakeUpstream::HomePage(host));
+    EXPECT_EQ(third.Network()->Stats().transfers, 0u);
+    // Racing, each gateway fetched a page at most once.
+    for (const std::string &host : Hosts(1, 20))
+        EXPECT_LE(rig.fake.CountFor(host, "/"), 2u) << host;
+    EXPECT_EQ(rig.Log().find("locked"), std::string::npos) << rig.Log();
+    EXPECT_EQ(rig.Log().find("cache:"), std::string::npos) << rig.Log();
+    EXPECT_GT(requests, 20u);
 }
