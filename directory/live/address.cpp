@@ -17,6 +17,9 @@ namespace {
 
 using Bytes = std::array<std::uint8_t, 16>;
 
+// An IPv4 address is looked up as ::ffff:a.b.c.d, behind this many bits.
+constexpr int kMappedPrefixBits = 96;
+
 // What an address inside a range is: never public, or public exactly when
 // the IPv4 address it carries is.
 enum class Verdict { NotPublic, CarriesIpv4 };
@@ -97,7 +100,7 @@ const std::vector<ParsedRange> &Ranges()
             in_addr ipv4{};
             if (inet_pton(AF_INET, range.network, &ipv4) == 1) {
                 entry.network = MappedIpv4(ntohl(ipv4.s_addr));
-                entry.prefix = 96 + range.prefix;
+                entry.prefix = kMappedPrefixBits + range.prefix;
             } else {
                 inet_pton(AF_INET6, range.network, entry.network.data());
                 entry.prefix = range.prefix;
