@@ -49,12 +49,14 @@ void BlockStopSignals()
 
 // One Stop() is enough also when the signal comes before Serve() begins:
 // the server then returns at once.
-void ServeUntilSignalled(DirectoryServer &server)
+void ServeUntilSignalled(DirectoryServer &server, std::function<void()> onSignal)
 {
     const sigset_t signals = StopSignals();
-    std::thread stopper([&server, &signals] {
+    std::thread stopper([&server, &signals, &onSignal] {
         int received = 0;
         sigwait(&signals, &received);
+        if (onSignal)
+            onSignal();
         server.Stop();
     });
     server.Serve();

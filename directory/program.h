@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 // What the kelvora-directory program's modes share: its name and exit codes,
@@ -26,7 +27,8 @@ bool ParseListen(const std::string &text, std::string &address, int &port);
 void BlockStopSignals();
 
 // Serves until SIGINT or SIGTERM (blocked by BlockStopSignals()). The signal
-// is taken by a thread of ours, so the stop runs as ordinary code.
-void ServeUntilSignalled(DirectoryServer &server);
+// is taken by a thread of ours, so the stop runs as ordinary code; onSignal
+// runs there first (e.g. to end what the server's workers wait for).
+void ServeUntilSignalled(DirectoryServer &server, std::function<void()> onSignal = {});
 
 } // namespace kelvora::directory

@@ -1,6 +1,9 @@
 #include "directory/sqlite.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 namespace kelvora::directory {
 
@@ -14,17 +17,48 @@ constexpr int kBusyTimeoutMs = 2000;
     throw SqliteError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
 }
 
+// A file: URI naming path, with the characters a URI gives a meaning
+// escaped.
+std::string FileUri(const std::string &path, const char *parameters)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file:";
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '%' || c == '?' || c == '#' || byte < 0x21 || byte >= 0x7F) {
+            uri += '%';
+            uri += kHex[byte >> 4];
+            uri += kHex[byte & 0xF];
+        } else {
+            uri += c;
+        }
+    }
+    return uri + "?" + parameters;
+}
+
 } // namespace
+
+bool CannotWrite(const std::string &path)
+{
+    const std::filesystem::path file(path);
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    return ::access(path.c_str(), W_OK) != 0 || ::access(folder.c_str(), W_OK) != 0;
+}
 
 Connection::Connection(const std::string &path, OpenMode mode)
 {
     int flags = SQLITE_OPEN_NOMUTEX;
+    std::string name = path;
     switch (mode) {
     case OpenMode::ReadOnly: flags |= SQLITE_OPEN_READONLY; break;
     case OpenMode::ReadWrite: flags |= SQLITE_OPEN_READWRITE; break;
     case OpenMode::Create: flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE; break;
+    case OpenMode::Immutable:
+        flags |= SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+        name = FileUri(path, "immutable=1");
+        break;
     }
-    if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(name.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
         const std::string message = m_db ? sqlite3_errmsg(m_db) : "out of memory";
         sqlite3_close(m_db);
         m_db = nullptr;

@@ -17,7 +17,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class OpenMode { ReadOnly, ReadWrite, Create };
+// Immutable: read-only, without locks or the WAL's shared-memory file, for
+// a file on read-only media or in a folder this process cannot write, which
+// nobody changes while it is open.
+enum class OpenMode { ReadOnly, ReadWrite, Create, Immutable };
+
+// Whether this process cannot write path or the folder holding it: a
+// database there can only be opened Immutable.
+bool CannotWrite(const std::string &path);
 
 class Connection final {
 public:

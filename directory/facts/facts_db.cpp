@@ -216,8 +216,10 @@ constexpr std::size_t kMaxIdleSessions = 32;
 } // namespace
 
 struct FactsStore::Session {
+    // A file this process cannot write (read-only media or folder) is read
+    // immutable: a WAL database could not be opened otherwise.
     explicit Session(const std::string &path)
-        : connection(path, OpenMode::ReadOnly)
+        : connection(path, CannotWrite(path) ? OpenMode::Immutable : OpenMode::ReadOnly)
     {
         connection.Execute("PRAGMA query_only = 1");
         // An import may be creating the file at this moment.

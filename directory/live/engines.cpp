@@ -46,6 +46,77 @@ bool NestsTooDeep(std::string_view text)
     return false;
 }
 
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The code unit of a \uXXXX escape starting at at; -1 when there is none.
+int EscapedUnit(std::string_view text, std::size_t at)
+{
+    if (at + 6 > text.size() || text[at] != '\\' || text[at + 1] != 'u')
+        return -1;
+    int unit = 0;
+    for (std::size_t i = at + 2; i < at + 6; ++i) {
+        const int digit = HexValue(text[i]);
+        if (digit < 0)
+            return -1;
+        unit = unit * 16 + digit;
+    }
+    return unit;
+}
+
+// The text with every \u escape of an unpaired UTF-16 surrogate made
+// \ufffd. JSON's grammar allows them but they stand for no character, and
+// the parser would refuse the whole answer for one bad title. Copies only
+// when there is something to mend.
+std::string_view MendLoneSurrogates(std::string_view text, std::string &mended)
+{
+    constexpr int kHighFirst = 0xD800, kLowFirst = 0xDC00, kLowLast = 0xDFFF;
+    constexpr std::size_t kEscapeLength = 6;
+    std::size_t copied = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (!inString) {
+            inString = c == '"';
+            continue;
+        }
+        if (c == '"') {
+            inString = false;
+            continue;
+        }
+        if (c != '\\')
+            continue;
+        const int unit = EscapedUnit(text, i);
+        if (unit < kHighFirst || unit > kLowLast) {
+            ++i;   // the escaped character, whatever it is
+            continue;
+        }
+        if (unit < kLowFirst) {
+            const int next = EscapedUnit(text, i + kEscapeLength);
+            if (next >= kLowFirst && next <= kLowLast) {
+                i += 2 * kEscapeLength - 1;   // a proper pair
+                continue;
+            }
+        }
+        mended.append(text.substr(copied, i - copied));
+        mended += "\\ufffd";
+        copied = i + kEscapeLength;
+        i = copied - 1;
+    }
+    if (copied == 0)
+        return text;
+    mended.append(text.substr(copied));
+    return mended;
+}
+
 EngineAnswer Failure(std::string reason)
 {
     EngineAnswer answer;
@@ -60,7 +131,9 @@ bool Parse(std::string_view text, Json &json, EngineAnswer &failure)
         failure = Failure("malformed JSON (nested deeper than " + std::to_string(kMaxJsonDepth) + ")");
         return false;
     }
-    json = Json::parse(text.begin(), text.end(), nullptr, false);
+    std::string mended;
+    const std::string_view sound = MendLoneSurrogates(text, mended);
+    json = Json::parse(sound.begin(), sound.end(), nullptr, false);
     if (json.is_discarded()) {
         failure = Failure("malformed JSON");
         return false;

@@ -80,6 +80,16 @@ void Fetcher::Warm(const FetchRequest &request, Callback done)
     Start(request, std::move(done), false);
 }
 
+bool Fetcher::Cached(const FetchRequest &request)
+{
+    try {
+        return m_cache.HasFresh(request.Key());
+    } catch (const std::exception &error) {
+        m_log("cache: " + std::string(error.what()));
+        return false;
+    }
+}
+
 std::shared_future<FetchResult> Fetcher::Start(const FetchRequest &request, Callback done, bool readCached)
 {
     const std::string key = request.Key();

@@ -61,6 +61,8 @@ struct FetchRequest {
     std::chrono::seconds timeToLive = kPageTimeToLive;
     RobotsCheck robots = RobotsCheck::Skip;   // "/" is never checked
     SchemeFallback fallback = SchemeFallback::None;
+    // Every hop over https: a redirect to http:// ends the fetch.
+    bool httpsOnly = false;
     // Whether an answer goes into the cache; unset: every answer but a
     // server error or rate limit (5xx, 429). Failures are never kept.
     std::function<bool(const FetchResult &)> keep;
@@ -93,6 +95,10 @@ public:
     // (as Fetch does); done is not called when the cache holds a fresh
     // answer, which a prefetch has already dealt with.
     void Warm(const FetchRequest &request, Callback done);
+
+    // Whether the cache holds a fresh answer for request (false when the
+    // cache cannot be read).
+    bool Cached(const FetchRequest &request);
 
     bool Offline() const { return m_network == nullptr; }
 

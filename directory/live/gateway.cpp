@@ -133,8 +133,10 @@ Reply LiveGateway::KeywordSearch(const std::string &text, std::int64_t first, st
     // One deadline for all upstream pages, so the program always gets its
     // answer before it gives up on us.
     const auto deadline = std::chrono::steady_clock::now() + kAnswerWait;
-    HostCollector collector([this](const std::string &host) { return MayList(host); });
+    // An address, in any spelling, names no site: it is never listed.
+    HostCollector collector([this](const std::string &host) { return !IsAddressLiteral(host) && MayList(host); });
     std::int64_t engineTotal = -1;
+    std::int64_t entriesSeen = 0;
     int pages = 0;
     for (int page = 1; page <= kMaxUpstreamPages && collector.Count() < wanted; ++page) {
         std::shared_future<FetchResult> answer = m_fetcher.Fetch(m_engine.PageRequest(engineQuery, page));
@@ -155,7 +157,10 @@ Reply LiveGateway::KeywordSearch(const std::string &text, std::int64_t first, st
         collector.Add(read.entries);
         if (read.total >= 0)
             engineTotal = read.total;
-        if (!read.more)
+        entriesSeen += static_cast<std::int64_t>(read.entries.size());
+        // Engines that know no total say 0; one that gave as many as it
+        // said it has has no further page.
+        if (!read.more || (read.total > 0 && entriesSeen >= read.total))
             break;
     }
 

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <mutex>
 
+#include "directory/live/text.h"
 #include "directory/program.h"
 
 namespace kelvora::directory::live {
@@ -34,7 +35,9 @@ LiveService::LiveService(const LiveOptions &options, LiveSettings settings)
             throw std::runtime_error("facts database " + options.factsFile + ": " + error.what());
         }
     }
-    m_cache = std::make_unique<WebCache>(options.cacheFile, settings.cacheBytes, settings.clock);
+    // Offline, the cache is only read: a copy on read-only media will do.
+    m_cache = std::make_unique<WebCache>(options.cacheFile, settings.cacheBytes, settings.clock,
+                                         options.offline ? CacheAccess::ReadOnly : CacheAccess::ReadWrite);
     if (!options.offline) {
         NetworkConfig config;
         config.connectTo = options.connectTo;
@@ -43,6 +46,8 @@ LiveService::LiveService(const LiveOptions &options, LiveSettings settings)
         config.resolve = settings.resolve;
         config.timeLimit = settings.timeLimit;
         config.maxBodyBytes = settings.maxBodyBytes;
+        if (const std::optional<UrlParts> engine = SplitUrl(options.engine.baseUrl))
+            config.redirectPorts.push_back(engine->port);
         m_network = std::make_unique<NetworkFetcher>(std::move(config));
     }
     m_fetcher = std::make_unique<Fetcher>(*m_cache, m_network.get(), log);
@@ -62,6 +67,12 @@ LiveService::~LiveService()
 Reply LiveService::Respond(std::string_view path, std::string_view query, std::string_view hostLine)
 {
     return m_gateway->Respond(path, query, hostLine);
+}
+
+void LiveService::Abort()
+{
+    if (m_network)
+        m_network->Abort();
 }
 
 DirectoryServer::Responder LiveService::Responder()
@@ -98,7 +109,7 @@ int RunLive(const std::vector<std::string> &arguments)
     std::cout << kProgramName << ": live" << (options->offline ? " (offline, from the cache)" : "") << " on http://"
               << options->listenAddress << ':' << server.Port() << "/ with cache " << options->cacheFile
               << " and facts " << options->factsFile << std::endl;
-    ServeUntilSignalled(server);
+    ServeUntilSignalled(server, [&service] { service->Abort(); });
     return 0;
 }
 

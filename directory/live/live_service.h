@@ -44,6 +44,9 @@ public:
 
     Reply Respond(std::string_view path, std::string_view query, std::string_view hostLine);
     DirectoryServer::Responder Responder();
+    // Fails every fetch running or still to come, so that requests waiting
+    // for upstream answers end at once: the first step of a stop.
+    void Abort();
 
     Fetcher &Fetch() { return *m_fetcher; }
     Prefetcher &Prefetch() { return m_gateway->Prefetch(); }

@@ -31,6 +31,17 @@ constexpr int kPollIntervalMs = 100;
 // How long the parsed roots are kept before the bundle is read again.
 constexpr long kRootsCacheSeconds = 24 * 3600;
 constexpr std::string_view kDefaultAccept = "Accept: text/html,application/xhtml+xml,*/*;q=0.8";
+constexpr int kHttpPort = 80;
+constexpr int kHttpsPort = 443;
+// Request lines that carry a credential: none of them follows a redirect
+// away from the origin it was meant for.
+constexpr std::string_view kCredentialHeaders[] = {
+    "API-Key:", "X-Subscription-Token:", "Authorization:", "Proxy-Authorization:", "Cookie:",
+};
+// TLS record types that only a peer speaking TLS sends.
+constexpr int kTlsChangeCipherSpec = 20;
+constexpr int kTlsAlert = 21;
+constexpr int kTlsHandshake = 22;
 
 void InitialiseCurlOnce()
 {
@@ -45,7 +56,43 @@ struct Job {
     Clock::time_point deadline;
     int redirects = 0;
     bool mayFallBack = false;   // only the first https:// attempt
+    bool httpsOnly = false;     // every hop, redirects included
 };
+
+struct TlsSeen {
+    std::atomic<bool> spoken{false};
+};
+
+bool IsCredential(std::string_view header)
+{
+    for (std::string_view name : kCredentialHeaders) {
+        if (StartsWithIgnoreCase(header, name))
+            return true;
+    }
+    return false;
+}
+
+// An upstream's text as the log may show it: control bytes escaped, so a
+// Location line cannot forge or break log lines.
+std::string Printable(std::string_view text)
+{
+    constexpr std::size_t kMaxShown = 300;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string shown;
+    for (const char c : text.substr(0, kMaxShown)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            shown += '%';
+            shown += kHex[byte >> 4];
+            shown += kHex[byte & 0xF];
+        } else {
+            shown += c;
+        }
+    }
+    if (text.size() > kMaxShown)
+        shown += "...";
+    return shown;
+}
 
 bool IsRedirect(long status)
 {
@@ -100,6 +147,9 @@ struct NetworkFetcher::Impl {
         std::string body;
         bool truncated = false;
         bool allowPrivate = false;
+        // Whether the peer sent a TLS handshake or alert; shared with the
+        // connection's TLS context, which may outlive the transfer.
+        std::shared_ptr<TlsSeen> tls = std::make_shared<TlsSeen>();
         std::string refusal;   // set when the address was refused
         char error[CURL_ERROR_SIZE] = {};
 
@@ -290,10 +340,8 @@ struct NetworkFetcher::Impl {
         curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, kRootsCacheSeconds);
         if (!config.caBundle.empty())
             curl_easy_setopt(easy, CURLOPT_CAINFO, config.caBundle.c_str());
-        if (!extraCertificates.empty()) {
-            curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Impl::AddExtraCertificates);
-            curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &extraCertificates);
-        }
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Impl::PrepareTls);
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, transfer.get());
 
         transfer->job = std::move(job);
         ++transferCount;
@@ -335,14 +383,21 @@ struct NetworkFetcher::Impl {
                 location != nullptr) {
                 if (job->redirects >= kMaxRedirects) {
                     Complete(std::move(job), FailedResult("more than " + std::to_string(kMaxRedirects) +
-                                                          " redirects, the last to " + location));
+                                                          " redirects, the last to " + Printable(location)));
                     return;
                 }
-                if (!SplitUrl(location)) {
-                    Complete(std::move(job), FailedResult(std::string("redirect to an unsupported address: ") +
-                                                          location));
+                const std::optional<UrlParts> next = SplitUrl(location);
+                if (!next) {
+                    Complete(std::move(job), FailedResult("redirect to an unsupported address: " +
+                                                          Printable(location)));
                     return;
                 }
+                if (const std::string why = RedirectRefusal(*job, *next); !why.empty()) {
+                    Complete(std::move(job), FailedResult(why + ": " + Printable(location)));
+                    return;
+                }
+                if (!SameOrigin(job->url, *next))
+                    std::erase_if(job->headers, [](const std::string &header) { return IsCredential(header); });
                 job->url = location;
                 ++job->redirects;
                 job->mayFallBack = false;
@@ -367,7 +422,10 @@ struct NetworkFetcher::Impl {
             Complete(std::move(job), std::move(result));
             return;
         }
-        if (job->mayFallBack && CouldNotConnect(code) && StartsWithIgnoreCase(job->url, "https://")) {
+        // A peer that answered in TLS (an old version, an alert) speaks it:
+        // only one that does not is tried in plain text.
+        const bool spokeTls = code == CURLE_SSL_CONNECT_ERROR && transfer->tls->spoken;
+        if (job->mayFallBack && CouldNotConnect(code) && !spokeTls && StartsWithIgnoreCase(job->url, "https://")) {
             job->url = "http://" + job->url.substr(8);
             job->mayFallBack = false;
             waiting.push_front(std::move(job));
@@ -378,6 +436,30 @@ struct NetworkFetcher::Impl {
         if (transfer->error[0] != '\0')
             reason += std::string(": ") + transfer->error;
         Complete(std::move(job), FailedResult(reason));
+    }
+
+    static bool SameOrigin(const std::string &url, const UrlParts &next)
+    {
+        const std::optional<UrlParts> current = SplitUrl(url);
+        return current && current->scheme == next.scheme && current->host == next.host && current->port == next.port;
+    }
+
+    // Why a redirect to next may not be followed; empty when it may.
+    std::string RedirectRefusal(const Job &job, const UrlParts &next) const
+    {
+        if (job.httpsOnly && next.scheme != "https")
+            return "redirect away from https";
+        // A port of its own is some other service on that host: only the web
+        // ports, the engine's and those a --connect-to rule names are taken.
+        // An address that is not public is refused as such by the next hop.
+        if (const std::optional<bool> isPublic = LiteralIsPublic(next.host); isPublic && !*isPublic)
+            return {};
+        const bool webPort = next.port == kHttpPort || next.port == kHttpsPort;
+        const bool allowedPort = std::find(config.redirectPorts.begin(), config.redirectPorts.end(), next.port) !=
+                                 config.redirectPorts.end();
+        if (!webPort && !allowedPort && MatchConnectTo(config.connectTo, next.host, next.port) == nullptr)
+            return "redirect to port " + std::to_string(next.port);
+        return {};
     }
 
     static FetchResult FailedResult(std::string reason)
@@ -450,15 +532,44 @@ struct NetworkFetcher::Impl {
         return socket;
     }
 
-    // Adds the --ca-file certificates to the roots curl has loaded.
-    static CURLcode AddExtraCertificates(CURL *, void *context, void *user)
+    // Adds the --ca-file certificates to the roots curl has loaded, and
+    // watches the handshake for whether the peer speaks TLS at all.
+    static CURLcode PrepareTls(CURL *, void *context, void *user)
     {
-        auto *certificates = static_cast<std::vector<X509 *> *>(user);
-        X509_STORE *store = SSL_CTX_get_cert_store(static_cast<SSL_CTX *>(context));
-        for (X509 *certificate : *certificates)
+        auto *transfer = static_cast<Transfer *>(user);
+        auto *ssl = static_cast<SSL_CTX *>(context);
+        X509_STORE *store = SSL_CTX_get_cert_store(ssl);
+        for (X509 *certificate : transfer->owner->extraCertificates)
             X509_STORE_add_cert(store, certificate);   // a repeat is harmless
         ERR_clear_error();
+        // The context lives as long as its connection, kept for reuse after
+        // the transfer ends: it holds its own share of the flag.
+        const int index = TlsSeenIndex();
+        delete static_cast<std::shared_ptr<TlsSeen> *>(SSL_CTX_get_ex_data(ssl, index));
+        auto *share = new std::shared_ptr<TlsSeen>(transfer->tls);
+        SSL_CTX_set_ex_data(ssl, index, share);
+        SSL_CTX_set_msg_callback(ssl, &Impl::SeeTlsMessage);
+        SSL_CTX_set_msg_callback_arg(ssl, share->get());
         return CURLE_OK;
+    }
+
+    static int TlsSeenIndex()
+    {
+        static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, &Impl::FreeTlsSeen);
+        return index;
+    }
+
+    static void FreeTlsSeen(void *, void *share, CRYPTO_EX_DATA *, int, long, void *)
+    {
+        delete static_cast<std::shared_ptr<TlsSeen> *>(share);
+    }
+
+    // Record headers are reported before they are checked, so only a whole
+    // handshake message, alert or cipher change from the peer counts.
+    static void SeeTlsMessage(int written, int, int type, const void *, std::size_t, SSL *, void *user)
+    {
+        if (written == 0 && (type == kTlsHandshake || type == kTlsAlert || type == kTlsChangeCipherSpec))
+            static_cast<TlsSeen *>(user)->spoken = true;
     }
 
     NetworkConfig config;
@@ -498,7 +609,17 @@ void NetworkFetcher::Start(const FetchRequest &request, Callback done)
     job->done = std::move(done);
     job->deadline = Clock::now() + m_impl->config.timeLimit;
     job->mayFallBack = request.fallback == SchemeFallback::HttpAfterHttps;
+    job->httpsOnly = request.httpsOnly;
     m_impl->Submit(std::move(job));
+}
+
+void NetworkFetcher::Abort()
+{
+    {
+        const std::lock_guard lock(m_impl->mutex);
+        m_impl->stopping = true;
+    }
+    curl_multi_wakeup(m_impl->multi);
 }
 
 NetworkFetcher::Counters NetworkFetcher::Stats() const

@@ -15,8 +15,8 @@
 // Fetches over the network, many at once, on one thread of its own that
 // drives libcurl's multi interface. Every fetch is bounded in time and size
 // and in its redirects, never reaches a private or special-use address
-// unless a --connect-to rule sends it there, and identifies itself as
-// kUserAgent. Knows nothing of the cache or robots.txt (see Fetcher).
+// unless a --connect-to rule sends it there, never carries a credential
+// header to another origin, and identifies itself as kUserAgent. Knows nothing of the cache or robots.txt (see Fetcher).
 namespace kelvora::directory::live {
 
 constexpr std::string_view kUserAgent = "Kelvora/1.0 (+http://kelvora.example/)";
@@ -44,6 +44,9 @@ struct NetworkConfig {
     std::vector<std::string> resolve;
     std::chrono::milliseconds timeLimit = kFetchTimeLimit;
     std::size_t maxBodyBytes = kMaxBodyBytes;
+    // Ports a redirect may lead to besides 80, 443 and those of a matching
+    // --connect-to rule (the search engine's own).
+    std::vector<int> redirectPorts;
 };
 
 class NetworkFetcher final {
@@ -68,6 +71,10 @@ public:
     // request.fallback; done is called once, on the fetcher's thread (on
     // the caller's, with a failure, once the fetcher is being destroyed).
     void Start(const FetchRequest &request, Callback done);
+
+    // Ends every fetch at once (each done is called with a failure) and
+    // fails every later one: what a stop that must not wait calls first.
+    void Abort();
 
     Counters Stats() const;
 

@@ -10,7 +10,9 @@
 #include "directory/facts/live_pages.h"
 #include "directory/facts/upstream.h"
 #include "directory/facts/url.h"
+#include "directory/live/address.h"
 #include "directory/live/gateway.h"
+#include "directory/live/text.h"
 #include "directory/pages.h"
 #include "directory/query.h"
 
@@ -59,6 +61,16 @@ std::string Trouble(const FetchResult *result)
     return {};
 }
 
+// Longest wait on the details page for the home page's fetch to show that
+// the site's name leads to a public address, before the archive and RDAP are
+// asked about it all the same.
+constexpr std::chrono::seconds kAddressCheckWait{3};
+
+bool Refused(const FetchResult *result)
+{
+    return result != nullptr && result->outcome == FetchResult::Outcome::Refused;
+}
+
 FetchRequest JsonRequest(std::string url, const char *accept)
 {
     FetchRequest request;
@@ -105,6 +117,7 @@ FetchRequest SiteFacts::SecurityTxtRequest(const std::string &host)
     // https only: a security.txt fetched over plain http proves nothing.
     FetchRequest request;
     request.url = "https://" + host + "/.well-known/security.txt";
+    request.httpsOnly = true;
     request.headers.emplace_back("Accept: text/plain,*/*;q=0.5");
     request.robots = RobotsCheck::Obey;
     request.timeToLive = kPageTimeToLive;
@@ -151,26 +164,41 @@ SiteFacts::Listing SiteFacts::Remembered(const std::string &key) const
     return found == m_listings.end() ? Listing{} : found->second;
 }
 
-void SiteFacts::Prefetch(const ListedSite &site)
+bool SiteFacts::MayAskAbout(const std::string &host) const
 {
-    const std::string key = facts::FactsKey(site.host);
-    if (key.empty())
-        return;
+    return !IsAddressLiteral(host) && m_mayFetch(host);
+}
+
+void SiteFacts::WarmOutsideFacts(const std::string &host, const std::string &key)
+{
     m_fetcher.Warm(CdxRequest(key));
     if (const FetchRequest rdap = RdapRequest(key); !rdap.url.empty())
         m_fetcher.Warm(rdap);
-    if (!m_mayFetch(site.host))
+    m_fetcher.Warm(SecurityTxtRequest(host));
+}
+
+void SiteFacts::Prefetch(const ListedSite &site)
+{
+    const std::string key = facts::FactsKey(site.host);
+    if (key.empty() || !MayAskAbout(site.host))
         return;
-    m_fetcher.Warm(SecurityTxtRequest(site.host));
-    // The home page's own step has started its fetch; this joins it to learn
-    // which contact pages it names (a home page fresh in the cache had its
-    // pages warmed when it came, and the details fetch any that are missing).
-    // The reading is left to the readers: this may run on the network thread.
-    m_fetcher.Warm(LiveGateway::HomePageRequest(site.host), [this](const FetchResult &home) {
-        if (!Readable(&home))
+    // The home page's own step has started its fetch; this joins it. Once
+    // it shows the name leads to a public address, the archive and RDAP are
+    // asked, and the contact pages it names are warmed (a home page fresh in
+    // the cache did all that when it came, and the details fetch anything
+    // missing). The reading is left to the readers: this may run on the
+    // network thread.
+    const FetchRequest home = LiveGateway::HomePageRequest(site.host);
+    m_fetcher.Warm(home, [this, host = site.host, key](const FetchResult &answer) {
+        if (answer.outcome == FetchResult::Outcome::Refused)
             return;
-        m_readers.TrySubmit([this, body = home.body, url = home.finalUrl] { WarmContactPages(body, url); });
+        WarmOutsideFacts(host, key);
+        if (!Readable(&answer))
+            return;
+        m_readers.TrySubmit([this, body = answer.body, url = answer.finalUrl] { WarmContactPages(body, url); });
     });
+    if (m_fetcher.Cached(home))
+        WarmOutsideFacts(site.host, key);
 }
 
 void SiteFacts::WarmContactPages(const std::string &homePage, const std::string &homeUrl)
@@ -213,17 +241,23 @@ std::string SiteFacts::DetailsPage(std::string_view asked, Deadline deadline)
     // pages are fetched under the spelling listed, the one its own home-page
     // request uses.
     const std::string site = listing.host.empty() ? HostName(asked) : listing.host;
-    const bool fetchSite = IsStorableHost(site) && m_mayFetch(site);
-
-    // Everything at once; each is joined to its prefetch when one runs.
-    const std::optional<Answer> cdx = m_fetcher.Fetch(CdxRequest(key));
-    std::optional<Answer> rdap;
-    if (const FetchRequest request = RdapRequest(key); !request.url.empty())
-        rdap = m_fetcher.Fetch(request);
+    // Nothing goes out about an address, a special-use name or a name that
+    // leads to a private address: the home page's fetch shows the last, so
+    // the others wait (briefly) for it. Each fetch joins its prefetch.
+    const bool askOutside = IsStorableHost(site) && MayAskAbout(site);
     std::optional<Answer> home;
+    if (askOutside)
+        home = m_fetcher.Fetch(LiveGateway::HomePageRequest(site));
+    const Deadline addressChecked = std::min(deadline, std::chrono::steady_clock::now() + kAddressCheckWait);
+    const bool fetchSite = askOutside && !Refused(AnswerBy(home, addressChecked));
+
+    std::optional<Answer> cdx;
+    std::optional<Answer> rdap;
     std::optional<Answer> securityTxt;
     if (fetchSite) {
-        home = m_fetcher.Fetch(LiveGateway::HomePageRequest(site));
+        cdx = m_fetcher.Fetch(CdxRequest(key));
+        if (const FetchRequest request = RdapRequest(key); !request.url.empty())
+            rdap = m_fetcher.Fetch(request);
         securityTxt = m_fetcher.Fetch(SecurityTxtRequest(site));
     }
 
@@ -257,7 +291,8 @@ std::string SiteFacts::DetailsPage(std::string_view asked, Deadline deadline)
             items.insert(items.end(), more.items.begin(), more.items.end());
         }
     }
-    if (const FetchResult *text = Readable(AnswerBy(securityTxt, deadline))) {
+    const FetchResult *text = Readable(AnswerBy(securityTxt, deadline));
+    if (text != nullptr && StartsWithIgnoreCase(text->finalUrl, "https://")) {
         const std::vector<facts::ContactItem> found = facts::ReadSecurityTxt(text->body);
         items.insert(items.end(), found.begin(), found.end());
     }
@@ -273,7 +308,7 @@ std::string SiteFacts::DetailsPage(std::string_view asked, Deadline deadline)
         items.insert(items.end(), read.abuse.begin(), read.abuse.end());
     }
     std::string troubles;
-    if (const std::string why = Trouble(archive); !why.empty())
+    if (const std::string why = cdx ? Trouble(archive) : std::string(); !why.empty())
         troubles += "archive: " + why;
     if (const std::string why = rdap ? Trouble(registry) : std::string(); !why.empty())
         troubles += (troubles.empty() ? "rdap: " : "; rdap: ") + why;

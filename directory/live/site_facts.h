@@ -95,6 +95,10 @@ private:
         std::uint64_t sequence = 0;
     };
 
+    // Whether the archive, RDAP and the site may be asked about host at all:
+    // never for an address or a name the gateway may not fetch.
+    bool MayAskAbout(const std::string &host) const;
+    void WarmOutsideFacts(const std::string &host, const std::string &key);
     Listing Remembered(const std::string &key) const;
     std::vector<std::string> Competitors(const std::string &host, const Listing &listing) const;
     void WarmContactPages(const std::string &homePage, const std::string &homeUrl);

@@ -5,8 +5,11 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <string>
+#include <thread>
 
 #include "directory/live/cache.h"
 #include "directory/sqlite.h"
@@ -139,5 +142,80 @@ TEST(WebCache, RefusesAFileThatIsNotACache)
         ADD_FAILURE() << "a data set was taken for a cache";
     } catch (const kelvora::directory::SqliteError &error) {
         EXPECT_NE(std::string(error.what()).find("not a Kelvora web cache"), std::string::npos) << error.what();
+    }
+}
+
+TEST(WebCache, TwoCachesShareOneFileWhileLargeAnswersKeepTheLogSmall)
+{
+    constexpr int kPagesEach = 30;   // 60 in all
+    constexpr std::size_t kPageBytes = 4 * 1024 * 1024;
+    constexpr std::uintmax_t kMaxWal = 64 * 1024 * 1024;
+    const std::string path = TemporaryFolder() + "/shared.db";
+    WebCache first(path);
+    WebCache second(path);
+    std::atomic<std::uintmax_t> largestWal{0};
+    std::atomic<int> failures{0};
+    auto writer = [&](WebCache &mine, WebCache &other, const std::string &name, char fill) {
+        const std::string body(kPageBytes, fill);
+        for (int i = 0; i < kPagesEach; ++i) {
+            try {
+                mine.Store(name + std::to_string(i), AnswerOf(body), 3600s);
+                // Reads of the other's answers run between the writes, as two
+                // gateways' do.
+                if (i > 0 && !other.HasFresh(name + std::to_string(i - 1)))
+                    ++failures;
+                if (!mine.Find(name + std::to_string(i)))
+                    ++failures;
+            } catch (const std::exception &error) {
+                ADD_FAILURE() << error.what();
+                ++failures;
+            }
+            std::error_code ignored;
+            const std::uintmax_t wal = std::filesystem::file_size(path + "-wal", ignored);
+            if (!ignored && wal > largestWal)
+                largestWal = wal;
+        }
+    };
+    std::thread a([&] { writer(first, second, "a", 'a'); });
+    std::thread b([&] { writer(second, first, "b", 'b'); });
+    a.join();
+    b.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_TRUE(first.HasFresh("b0"));
+    EXPECT_TRUE(second.HasFresh("a0"));
+    EXPECT_EQ(second.Find("a29")->body, std::string(kPageBytes, 'a'));
+    std::error_code ignored;
+    const std::uintmax_t wal = std::filesystem::file_size(path + "-wal", ignored);
+    std::cout << "write-ahead log after " << 2 * kPagesEach << " answers of 4 MiB: " << wal
+              << " bytes now, at most " << largestWal << " bytes\n";
+    EXPECT_LT(largestWal.load(), kMaxWal);
+}
+
+TEST(WebCache, AReadOnlyCacheIsReadAndNeverWritten)
+{
+    Clocked clock;
+    const std::string path = TemporaryFolder() + "/cache.db";
+    {
+        WebCache cache(path, kDefaultCacheBytes, clock.Clock());
+        cache.Store("kept", AnswerOf("body"), 3600s);
+        cache.Store("old", AnswerOf("stale"), 10s);
+    }
+    clock.now += 60;
+    WebCache readOnly(path, 1, clock.Clock(), CacheAccess::ReadOnly);   // a bound it may not apply
+    EXPECT_EQ(readOnly.Find("kept")->body, "body");
+    readOnly.Store("new", AnswerOf("x"), 3600s);
+    EXPECT_FALSE(readOnly.HasFresh("new"));
+    WebCache writable(path, kDefaultCacheBytes, clock.Clock());
+    EXPECT_TRUE(writable.HasFresh("kept"));
+    EXPECT_FALSE(writable.HasFresh("new"));
+
+    const std::string folder = TemporaryFolder();
+    for (const std::string &missing : {folder + "/none.db", folder}) {
+        try {
+            WebCache cache(missing, kDefaultCacheBytes, {}, CacheAccess::ReadOnly);
+            ADD_FAILURE() << missing;
+        } catch (const kelvora::directory::SqliteError &error) {
+            EXPECT_NE(std::string(error.what()).find("page cache " + missing), std::string::npos) << error.what();
+        }
     }
 }

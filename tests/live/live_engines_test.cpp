@@ -121,6 +121,39 @@ TEST(EngineReaders, TotalsOfAnyNumberShape)
     }
 }
 
+TEST(EngineReaders, AnUnpairedSurrogateEscapeSpoilsOnlyItsOwnString)
+{
+    const std::string replacement = "\xEF\xBF\xBD";   // U+FFFD
+    const struct {
+        const char *title;      // as escaped in the JSON text
+        std::string expected;   // as read
+    } cases[] = {
+        {R"(lone low \udc80 here)", "lone low " + replacement + " here"},
+        {R"(lone high \uD83D)", "lone high " + replacement},
+        {R"(\ud83d\ud83d\ude00)", replacement + "\xF0\x9F\x98\x80"},   // a high one, then a pair
+        {R"(low then high \udc00\ud800!)", "low then high " + replacement + replacement + "!"},
+        {R"(pair \ud83d\ude00 kept)", "pair \xF0\x9F\x98\x80 kept"},
+        {R"(escaped \\udc80 backslash)", "escaped \\udc80 backslash"},
+        {R"(plain \u00e9)", "plain \xC3\xA9"},
+    };
+    for (const auto &c : cases) {
+        const std::string json = std::string(R"({"number_of_results": 3, "results": [)"
+                                              R"({"url": "https://www.a.test/", "title": "A", "content": "\udc80"},)"
+                                              R"({"url": "https://www.b.test/", "title": ")") +
+                                 c.title +
+                                 R"(", "content": "b"},)"
+                                 R"({"url": "https://www.c.test/", "title": "C", "content": "c"}]})";
+        const EngineAnswer answer = ReadSearxngAnswer(json);
+        ASSERT_TRUE(answer.ok) << c.title << ": " << answer.error;
+        ASSERT_EQ(answer.entries.size(), 3u) << c.title;
+        EXPECT_EQ(answer.entries[0].snippet, replacement);
+        EXPECT_EQ(answer.entries[1].title, c.expected) << c.title;
+        EXPECT_EQ(answer.entries[2].title, "C");
+    }
+    // Outside a string an escape is still malformed JSON.
+    EXPECT_FALSE(ReadMarginaliaAnswer(R"({"results": [] \udc80})").ok);
+}
+
 TEST(EngineReaders, RefuseWhatIsNotTheirAnswer)
 {
     const std::string deep = std::string(R"({"results": [)") + std::string(70, '[') + std::string(70, ']') + "]}";

@@ -164,6 +164,82 @@ TEST(Addresses, OnlyPublicAddressesAreReached)
     EXPECT_FALSE(IsPublicAddress(nullptr));
 }
 
+TEST(Addresses, EverySpecialPurposeRangeIsRefusedAndCarriedIpv4IsJudgedAsIpv4)
+{
+    const struct {
+        const char *address;
+        bool isPublic;
+    } cases[] = {
+        // IPv4 registry entries that are not globally reachable, with the
+        // first address past each edge.
+        {"192.0.0.1", false},       {"192.0.0.255", false},     {"192.0.1.0", true},
+        {"192.0.2.200", false},     {"198.51.100.7", false},    {"203.0.113.9", false},
+        {"198.18.0.1", false},      {"198.19.255.255", false},  {"198.20.0.0", true},   {"198.17.255.255", true},
+        {"192.88.99.1", false},     {"100.127.255.255", false}, {"100.128.0.0", true},  {"100.63.255.255", true},
+        {"240.0.0.1", false},       {"239.255.255.255", false}, {"223.255.255.255", true},
+        {"192.31.196.1", true},     {"192.175.48.1", true},     {"1.1.1.1", true},
+        // IPv6: documentation, protocol assignments, discard, reserved,
+        // segment routing.
+        {"2001:db8::1", false},     {"2001:db8:ffff::1", false}, {"2001:db9::1", true},
+        {"2001:2::1", false},       {"2001:10::1", false},      {"2001:1ff::1", false}, {"2001:200::1", true},
+        {"3fff::1", false},         {"3fff:fff::1", false},     {"3fff:1000::1", true},
+        {"100::1", false},          {"100:0:0:1::1", false},    {"5f00::1", false},    {"::8.8.8.8", false},
+        {"2a00:1450::1", true},
+        // NAT64: the well-known prefix carries an IPv4 address; the
+        // local-use prefix is never public.
+        {"64:ff9b::808:808", true}, {"64:ff9b::7f00:1", false}, {"64:ff9b::a00:1", false},
+        {"64:ff9b:1::808:808", false}, {"64:ff9b:1:ffff::1", false},
+        // 6to4 carries its IPv4 address in bits 16 to 47.
+        {"2002:7f00:1::1", false},  {"2002:a00:1::1", false},   {"2002:c612:1::1", false},
+        {"2002:808:808::1", true},
+        // Teredo carries the client's IPv4 address inverted in the last 32
+        // bits: 127.0.0.1, 10.0.0.1 and 8.8.8.8.
+        {"2001:0:4136:e378:8000:63bf:80ff:fffe", false}, {"2001:0:4136:e378:8000:63bf:f5ff:fffe", false},
+        {"2001:0:4136:e378:8000:63bf:f7f7:f7f7", true},
+        // A mapped address is judged by the IPv4 ranges.
+        {"::ffff:198.18.0.1", false}, {"::ffff:192.0.2.1", false},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(AddressIsPublic(c.address), c.isPublic) << c.address;
+        EXPECT_EQ(LiteralIsPublic(c.address), c.isPublic) << c.address;
+    }
+}
+
+TEST(Addresses, NumericHostSpellingsAreReadAsTheResolverReadsThem)
+{
+    const struct {
+        const char *host;
+        std::optional<std::uint32_t> address;
+    } cases[] = {
+        {"127.0.0.1", 0x7F000001},   {"127.1", 0x7F000001},         {"127.0.1", 0x7F000001},
+        {"0x7f.0.0.1", 0x7F000001},  {"0X7F.1", 0x7F000001},        {"2130706433", 0x7F000001},
+        {"0x7f000001", 0x7F000001},  {"0177.0.0.1", 0x7F000001},    {"017700000001", 0x7F000001},
+        {"127.0.0.1.", 0x7F000001},  {"10.0x10203", 0x0A010203},    {"0", 0},
+        {"4294967295", 0xFFFFFFFF},  {"4294967296", std::nullopt},  {"256.0.0.1", std::nullopt},
+        {"1.2.3.4.5", std::nullopt}, {"08.0.0.1", std::nullopt},    {"0x.1", std::nullopt},
+        {"1..1", std::nullopt},      {"", std::nullopt},            {"www.example.org", std::nullopt},
+        {"127.0.0.1x", std::nullopt}, {"1.2.3.256", std::nullopt},  {"1.2.65536", std::nullopt},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ParseNumericIpv4(c.host), c.address) << c.host;
+
+    for (const char *host : {"127.1", "0x7f.0.0.1", "2130706433", "0177.0.0.1", "10.0.0.1.", "1.2.3.999",
+                             "www.example.999", "a.0x1f"})
+        EXPECT_EQ(LiteralIsPublic(host), false) << host;
+    EXPECT_EQ(LiteralIsPublic("0x08.0x08.0x08.0x08"), true);
+    EXPECT_EQ(LiteralIsPublic("134744072"), true);   // 8.8.8.8
+
+    for (const char *host : {"127.1", "8.8.8.8", "134744072", "[2001:db8::1]", "2606:4700::1111", "a.b.123"})
+        EXPECT_TRUE(IsAddressLiteral(host)) << host;
+    for (const char *host : {"www.example.org", "123.example", "0x7f.test", "www.site01.test", "localhost"})
+        EXPECT_FALSE(IsAddressLiteral(host)) << host;
+    // A rule does not make an address a name.
+    const std::vector<ConnectToRule> rules = {*ParseConnectTo("::127.0.0.1:8443")};
+    EXPECT_TRUE(MayContact("127.1", 443, rules));
+    EXPECT_FALSE(MayContact("127.1", 443, {}));
+    EXPECT_FALSE(MayContact("0x7f.0.0.1", 443, {}));
+}
+
 TEST(Addresses, SpecialUseNamesAreRefusedUnlessARuleNamesThem)
 {
     for (const char *name : {"localhost", "a.localhost", "x.test", "x.invalid", "printer.local", "db.internal",
