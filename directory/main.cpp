@@ -1,6 +1,7 @@
 // kelvora-directory: the local directory service and its data-set importers.
 #include <ext/stdio_filebuf.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -252,7 +253,9 @@ int ImportRanks(const std::vector<std::string> &arguments, bool hostRanks)
 int main(int argc, char **argv)
 {
     std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (arguments.size() >= 2 && arguments[0] == "facts" && arguments[1] == "update")
+    const bool help = std::find(arguments.begin(), arguments.end(), "--help") != arguments.end() ||
+                      std::find(arguments.begin(), arguments.end(), "-h") != arguments.end();
+    if (arguments.size() >= 2 && arguments[0] == "facts" && arguments[1] == "update" && !help)
         return kelvora::directory::facts::RunFactsUpdate({arguments.begin() + 2, arguments.end()}, std::cout,
                                                          std::cerr);
     if (!arguments.empty() && arguments[0] == "facts")

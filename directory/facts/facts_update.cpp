@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <ostream>
+#include <thread>
 
 #include "directory/facts/facts_db.h"
 #include "directory/facts/facts_status.h"
@@ -196,6 +197,31 @@ ListRecord RecordOf(const std::string &url, const live::DownloadHead &head, std:
     return record;
 }
 
+// Starts the download and waits for its head. A publisher that says it is
+// busy (429, 503) and when to come back is asked once more after that wait,
+// if it is short; otherwise the update fails with what it said.
+std::unique_ptr<live::Download> Open(const live::NetworkConfig &network, const live::DownloadRequest &request,
+                                     const std::string &name, std::ostream &out)
+{
+    for (int attempt = 1;; ++attempt) {
+        auto download = std::make_unique<live::Download>(network, request);
+        const live::DownloadHead &head = download->Head();
+        if (head.status != 429 && head.status != 503)
+            return download;
+        const std::optional<std::chrono::seconds> wait =
+            RetryAfterDelay(head.retryAfter, std::chrono::system_clock::now());
+        const std::string waitText = wait ? std::to_string(wait->count()) + " s" : std::string();
+        if (attempt == 1 && wait && *wait <= kLongestRetryWait) {
+            out << kPrefix << name << ": " << request.url << " answered HTTP " << head.status
+                << ", asking to wait " << waitText << "; trying again then" << std::endl;
+            std::this_thread::sleep_for(*wait);
+            continue;
+        }
+        throw UpdateError(request.url + " answered HTTP " + std::to_string(head.status) +
+                          (wait ? ", asking to wait " + waitText : std::string()) + "; try again later");
+    }
+}
+
 // Fetches and imports one list; throws UpdateError, ImportError or
 // SqliteError when it fails, with the facts unchanged.
 void FetchAndImport(const UpdateCommand &command, Source source, const std::optional<ListRecord> &previous,
@@ -203,7 +229,9 @@ void FetchAndImport(const UpdateCommand &command, Source source, const std::opti
 {
     const std::string name(SourceName(source));
     const std::string url = UrlOf(command, source);
-    live::Download download(command.network, {url, ConditionalHeaders(previous, url, command.force)});
+    const std::unique_ptr<live::Download> opened =
+        Open(command.network, {url, ConditionalHeaders(previous, url, command.force)}, name, out);
+    live::Download &download = *opened;
     const live::DownloadHead &head = download.Head();
     if (head.status == 304 && previous) {
         out << kPrefix << name << ": unchanged since "
@@ -370,6 +398,20 @@ std::string ProgressText(std::uint64_t bytes, std::uint64_t total, std::chrono::
         text += ", " + std::to_string(static_cast<long long>(std::ceil(left))) + " s left";
     }
     return text;
+}
+
+std::optional<std::chrono::seconds> RetryAfterDelay(std::string_view value, std::chrono::system_clock::time_point now)
+{
+    constexpr std::size_t kMaxDigits = 9;
+    if (!value.empty() && value.size() <= kMaxDigits &&
+        value.find_first_not_of("0123456789") == std::string_view::npos)
+        return std::chrono::seconds(std::stol(std::string(value)));
+    std::tm parts{};
+    const std::string text(value);
+    if (strptime(text.c_str(), "%a, %d %b %Y %H:%M:%S", &parts) == nullptr)
+        return std::nullopt;
+    const auto at = std::chrono::system_clock::from_time_t(timegm(&parts));
+    return std::max(std::chrono::seconds(0), std::chrono::ceil<std::chrono::seconds>(at - now));
 }
 
 std::string HttpDateDay(std::string_view httpDate)

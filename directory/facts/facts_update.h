@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,9 @@ constexpr std::string_view kMajesticUrl = "https://downloads.majestic.com/majest
 constexpr auto kUpdateProgressInterval = std::chrono::seconds(2);
 // A list larger than this is not one of the lists asked for.
 constexpr std::uint64_t kMaxListBytes = 1ULL << 30;
+// A publisher answering 429 or 503 with a Retry-After up to this long is
+// asked once more after that wait; a longer wait fails the update.
+constexpr std::chrono::seconds kLongestRetryWait{60};
 
 // The domain-level ranks file of a Common Crawl web-graph release
 // ("cc-main-2024-feb-apr-may"): https://data.commoncrawl.org/projects/
@@ -40,6 +44,10 @@ std::string ProgressText(std::uint64_t bytes, std::uint64_t total, std::chrono::
 // "YYYY-MM-DD" of an HTTP date ("Wed, 09 Dec 2026 21:40:00 GMT"); empty when
 // it is none.
 std::string HttpDateDay(std::string_view httpDate);
+
+// The wait a Retry-After value asks for (delta-seconds or an HTTP date,
+// taken from now); nullopt when it is neither.
+std::optional<std::chrono::seconds> RetryAfterDelay(std::string_view value, std::chrono::system_clock::time_point now);
 
 // arguments are those after "update". Progress and results go to out,
 // failures to err, one line each. Returns 0 when every list asked for is

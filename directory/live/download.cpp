@@ -148,6 +148,7 @@ struct Download::Impl {
             impl->pendingLocation = false;
             impl->head.etag.clear();
             impl->head.lastModified.clear();
+            impl->head.retryAfter.clear();
             if (space != std::string_view::npos && line.size() >= space + 4)
                 impl->pendingStatus = std::strtol(std::string(line.substr(space + 1, 3)).c_str(), nullptr, 10);
             return bytes;
@@ -170,6 +171,8 @@ struct Download::Impl {
             impl->head.etag = std::string(value);
         else if (EqualsIgnoreCase(name, "Last-Modified"))
             impl->head.lastModified = std::string(value);
+        else if (EqualsIgnoreCase(name, "Retry-After"))
+            impl->head.retryAfter = std::string(value);
         else if (EqualsIgnoreCase(name, "Location"))
             impl->pendingLocation = true;
         return bytes;

@@ -48,6 +48,7 @@ struct DownloadHead {
     std::optional<std::uint64_t> length;   // Content-Length, when sent
     std::string etag;
     std::string lastModified;
+    std::string retryAfter;   // of a 429 or 503: seconds or an HTTP date
     std::string finalUrl;
 };
 

@@ -3,6 +3,7 @@
 // CA; and the pieces they are built from.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -211,6 +212,52 @@ TEST(FactsUpdate, StreamsCommonCrawlRanksIntoTheImportAllOrNothing)
         << cut.output;
     EXPECT_TRUE(Contains(cut.output, "(facts unchanged)\n")) << cut.output;
     EXPECT_EQ(ReadFile(facts), before);
+}
+
+TEST(FactsUpdate, WaitsOutAShortRetryAfterOnceAndGivesUpOnALongOne)
+{
+    const std::string folder = TemporaryFolder();
+    const std::string facts = folder + "/facts.db";
+    ListPublisher publisher;
+    publisher.Publish("tranco-list.eu", "/top-1m.csv.zip", {TrancoZip(folder, "1,google.com\n"), "\"t\"", ""});
+    const std::string update =
+        "facts update --source tranco --force --facts '" + facts + "'" + NetworkOptions(publisher);
+    const struct {
+        std::string retryAfter;
+        int times;
+        int exitCode;
+        std::size_t requests;
+        std::string said;
+    } cases[] = {
+        {"1", 1, 0, 2,
+         "tranco: https://tranco-list.eu/top-1m.csv.zip answered HTTP 429, asking to wait 1 s; trying again then\n"},
+        {"1", 2, 1, 2,
+         "tranco: https://tranco-list.eu/top-1m.csv.zip answered HTTP 429, asking to wait 1 s; try again later "
+         "(facts unchanged)\n"},
+        {"3600", 5, 1, 1, "answered HTTP 429, asking to wait 3600 s; try again later (facts unchanged)\n"},
+        {"whenever", 5, 1, 1, "answered HTTP 429; try again later (facts unchanged)\n"},
+    };
+    for (const auto &c : cases) {
+        publisher.SetRateLimit("tranco-list.eu", c.retryAfter, c.times);
+        const std::size_t before = publisher.Requests().size();
+        const auto start = std::chrono::steady_clock::now();
+        const Outcome outcome = RunProgram(update);
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << c.retryAfter << "\n" << outcome.output;
+        EXPECT_TRUE(Contains(outcome.output, c.said)) << c.retryAfter << "\n" << outcome.output;
+        EXPECT_EQ(publisher.Requests().size() - before, c.requests) << c.retryAfter;
+        if (c.requests == 2)
+            EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        publisher.SetRateLimit("tranco-list.eu", "", 0);
+    }
+    EXPECT_EQ(FactsStore(facts).TrafficRank("google.com"), 1);
+
+    const auto now = std::chrono::sys_days(std::chrono::year(2026) / 12 / 9) + std::chrono::hours(21);
+    EXPECT_EQ(RetryAfterDelay("120", now), std::chrono::seconds(120));
+    EXPECT_EQ(RetryAfterDelay("Wed, 09 Dec 2026 21:00:30 GMT", now), std::chrono::seconds(30));
+    EXPECT_EQ(RetryAfterDelay("Tue, 08 Dec 2026 21:00:00 GMT", now), std::chrono::seconds(0));
+    EXPECT_EQ(RetryAfterDelay("-5", now), std::nullopt);
+    EXPECT_EQ(RetryAfterDelay("", now), std::nullopt);
+    EXPECT_EQ(RetryAfterDelay("99999999999999", now), std::nullopt);
 }
 
 TEST(FactsUpdate, RefusesWhatItCannotUse)

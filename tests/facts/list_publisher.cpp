@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <thread>
 
 #include "tests/live/test_pki.h"
@@ -49,9 +50,15 @@ ListPublisher::ListPublisher()
         PublishedFile file;
         PublisherFault fault = PublisherFault::None;
         bool found = false;
+        std::optional<std::string> retryAfter;
         {
             const std::lock_guard lock(m_mutex);
             m_requests.push_back(seen);
+            const auto limited = m_rateLimits.find(seen.host);
+            if (limited != m_rateLimits.end() && limited->second.second > 0) {
+                --limited->second.second;
+                retryAfter = limited->second.first;
+            }
             const auto published = m_files.find(seen.host + seen.path);
             found = published != m_files.end();
             if (found)
@@ -59,6 +66,12 @@ ListPublisher::ListPublisher()
             const auto faulty = m_faults.find(seen.host);
             if (faulty != m_faults.end())
                 fault = faulty->second;
+        }
+        if (retryAfter) {
+            response.status = 429;
+            response.set_header("Retry-After", *retryAfter);
+            response.set_content("slow down", "text/plain");
+            return;
         }
         if (fault == PublisherFault::ServerError) {
             response.status = 500;
@@ -126,6 +139,12 @@ void ListPublisher::SetFault(const std::string &host, PublisherFault fault)
 {
     const std::lock_guard lock(m_mutex);
     m_faults[host] = fault;
+}
+
+void ListPublisher::SetRateLimit(const std::string &host, const std::string &retryAfter, int times)
+{
+    const std::lock_guard lock(m_mutex);
+    m_rateLimits[host] = {retryAfter, times};
 }
 
 std::vector<std::string> ListPublisher::Rules() const

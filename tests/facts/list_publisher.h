@@ -41,6 +41,9 @@ public:
     // Answers https://host/path with file; any other path is 404.
     void Publish(const std::string &host, const std::string &path, PublishedFile file);
     void SetFault(const std::string &host, PublisherFault fault);
+    // The next times requests to host are answered 429 with this
+    // Retry-After, before any fault or file.
+    void SetRateLimit(const std::string &host, const std::string &retryAfter, int times);
 
     // --connect-to rules sending port 443 of the publishers' hosts here.
     std::vector<std::string> Rules() const;
@@ -52,6 +55,7 @@ private:
     mutable std::mutex m_mutex;
     std::map<std::string, PublishedFile> m_files;   // by host + path
     std::map<std::string, PublisherFault> m_faults;
+    std::map<std::string, std::pair<std::string, int>> m_rateLimits;
     std::vector<PublisherRequest> m_requests;
     std::unique_ptr<Server> m_server;
 };
