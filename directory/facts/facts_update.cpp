@@ -222,10 +222,41 @@ std::unique_ptr<live::Download> Open(const live::NetworkConfig &network, const l
     }
 }
 
+// The body into a temporary file beside the database.
+std::unique_ptr<TemporaryFile> DownloadToFile(live::Download &download, const UpdateCommand &command,
+                                              const std::string &name, const std::string &url, Progress &progress)
+{
+    auto file = std::make_unique<TemporaryFile>(command.facts, name);
+    std::vector<char> chunk(kCopyChunk);
+    while (const std::size_t count = download.Read(chunk.data(), chunk.size())) {
+        if (download.Received() > kMaxListBytes)
+            throw UpdateError(url + " sent more than " + Megabytes(kMaxListBytes));
+        file->Write(chunk.data(), count);
+        progress.Update(download.Received());
+    }
+    file->Close();
+    return file;
+}
+
+ImportSummary ImportFile(Source source, const std::string &url, const TemporaryFile &file, FactsWriter &writer,
+                         const ImportOptions &options)
+{
+    try {
+        return source == Source::Tranco ? ImportTranco(file.Path(), writer, options)
+                                        : ImportMajestic(file.Path(), writer, options);
+    } catch (const ImportError &error) {
+        // The reader names the temporary file; the user knows the address.
+        std::string reason = error.what();
+        if (reason.rfind(file.Path() + ": ", 0) == 0)
+            reason.erase(0, file.Path().size() + 2);
+        throw ImportError(url + ": " + reason);
+    }
+}
+
 // Fetches and imports one list; throws UpdateError, ImportError or
 // SqliteError when it fails, with the facts unchanged.
 void FetchAndImport(const UpdateCommand &command, Source source, const std::optional<ListRecord> &previous,
-                std::ostream &out)
+                    std::ostream &out)
 {
     const std::string name(SourceName(source));
     const std::string url = UrlOf(command, source);
@@ -246,43 +277,22 @@ void FetchAndImport(const UpdateCommand &command, Source source, const std::opti
 
     Progress progress(out, name);
     progress.SetTotal(head.length.value_or(0));
+    // A list in a file is downloaded whole before the database is touched;
+    // the ranks stream into it.
+    const std::unique_ptr<TemporaryFile> file =
+        source == Source::CcRanks ? nullptr : DownloadToFile(download, command, name, url, progress);
+    FactsWriter writer(command.facts);
     ImportOptions options;
     options.progressInterval = kUpdateProgressInterval;
-    options.progress = [&out](const std::string &line) { out << kPrefix << line << std::endl; };
-    ImportSummary summary;
-    std::unique_ptr<TemporaryFile> file;
-    if (source == Source::CcRanks) {
-        FactsWriter writer(command.facts);
-        options.progress = nullptr;   // the download's progress says it all
-        options.beforeCommit = [&](const ImportSummary &imported) {
-            writer.SetRecord(source, RecordOf(url, head, download.Received(), imported.kept));
-        };
-        summary = ImportCcRanks(std::make_unique<DownloadStream>(download, progress, url), url, writer, options);
-    } else {
-        file = std::make_unique<TemporaryFile>(command.facts, name);
-        std::vector<char> chunk(kCopyChunk);
-        while (const std::size_t count = download.Read(chunk.data(), chunk.size())) {
-            if (download.Received() > kMaxListBytes)
-                throw UpdateError(url + " sent more than " + Megabytes(kMaxListBytes));
-            file->Write(chunk.data(), count);
-            progress.Update(download.Received());
-        }
-        file->Close();
-        FactsWriter writer(command.facts);
-        options.beforeCommit = [&](const ImportSummary &imported) {
-            writer.SetRecord(source, RecordOf(url, head, download.Received(), imported.kept));
-        };
-        try {
-            summary = source == Source::Tranco ? ImportTranco(file->Path(), writer, options)
-                                               : ImportMajestic(file->Path(), writer, options);
-        } catch (const ImportError &error) {
-            // The reader names the temporary file; the user knows the address.
-            std::string reason = error.what();
-            if (reason.rfind(file->Path() + ": ", 0) == 0)
-                reason.erase(0, file->Path().size() + 2);
-            throw ImportError(url + ": " + reason);
-        }
-    }
+    if (file)
+        options.progress = [&out](const std::string &line) { out << kPrefix << line << std::endl; };
+    options.beforeCommit = [&](const ImportSummary &imported) {
+        writer.SetRecord(source, RecordOf(url, head, download.Received(), imported.kept));
+    };
+    const ImportSummary summary =
+        file ? ImportFile(source, url, *file, writer, options)
+             : ImportCcRanks(std::make_unique<DownloadStream>(download, progress, url), url, writer, options);
+
     const std::string listDate = HttpDateDay(head.lastModified);
     out << kPrefix << name << ": read " << Grouped(summary.lines) << " lines (" << Grouped(summary.skipped)
         << " skipped): " << Grouped(summary.kept) << " hosts in " << command.facts << " ("
