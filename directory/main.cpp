@@ -1,6 +1,7 @@
 // kelvora-directory: the local directory service and its data-set importers.
 #include <ext/stdio_filebuf.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "directory/dataset.h"
 #include "directory/debian_import.h"
 #include "directory/facts/facts_command.h"
+#include "directory/facts/facts_update.h"
 #include "directory/live/live_service.h"
 #include "directory/program.h"
 #include "directory/rank_import.h"
@@ -34,6 +36,8 @@ constexpr const char *kUsage =
     "                         [--cache FILE] [--offline] [--connect-to H1:P1:H2:P2]...\n"
     "                         [--ca-file FILE] [--data FILE] [--facts FILE]\n"
     "       kelvora-directory facts import SOURCE FILE... [--facts FILE]\n"
+    "       kelvora-directory facts update [--source tranco|majestic|all] [--facts FILE]\n"
+    "       kelvora-directory facts status [--facts FILE]\n"
     "\n"
     "Serves a read-only site directory over HTTP for Kelvora: keyword and\n"
     "backlink search at /search?p=..., site details at /data/details/?url=...,\n"
@@ -56,8 +60,8 @@ constexpr const char *kUsage =
     "popularity and linking domains come from the facts database of --facts\n"
     "(default ${XDG_DATA_HOME:-~/.local/share}/kelvora/facts.db), which the facts\n"
     "commands fill from Tranco, Majestic and Common Crawl files (SOURCE is tranco,\n"
-    "majestic, cc-ranks or cc-graph; see kelvora-directory facts --help and\n"
-    "docs/facts.md).\n";
+    "majestic, cc-ranks or cc-graph); facts update fetches Tranco and Majestic\n"
+    "from their publishers (see kelvora-directory facts --help and docs/facts.md).\n";
 
 int UsageError(const std::string &message)
 {
@@ -252,6 +256,11 @@ int ImportRanks(const std::vector<std::string> &arguments, bool hostRanks)
 int main(int argc, char **argv)
 {
     std::vector<std::string> arguments(argv + 1, argv + argc);
+    const bool help = std::find(arguments.begin(), arguments.end(), "--help") != arguments.end() ||
+                      std::find(arguments.begin(), arguments.end(), "-h") != arguments.end();
+    if (arguments.size() >= 2 && arguments[0] == "facts" && arguments[1] == "update" && !help)
+        return kelvora::directory::facts::RunFactsUpdate({arguments.begin() + 2, arguments.end()}, std::cout,
+                                                         std::cerr);
     if (!arguments.empty() && arguments[0] == "facts")
         return kelvora::directory::facts::RunFactsCommand({arguments.begin() + 1, arguments.end()},
                                                           std::cout, std::cerr);

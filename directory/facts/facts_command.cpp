@@ -1,10 +1,12 @@
 #include "directory/facts/facts_command.h"
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <ostream>
 
 #include "directory/facts/facts_db.h"
+#include "directory/facts/facts_status.h"
 #include "directory/facts/import_common.h"
 #include "directory/facts/importers.h"
 #include "directory/program.h"
@@ -24,6 +26,10 @@ constexpr const char *kUsage =
     "       kelvora-directory facts import cc-ranks FILE [--facts FACTS.db]\n"
     "       kelvora-directory facts import cc-graph VERTICES EDGES [--facts FACTS.db]\n"
     "                                               [--links-for FILE]\n"
+    "       kelvora-directory facts update [--facts FACTS.db] [--source tranco|majestic|all]\n"
+    "                                      [--force] [--connect-to RULE]... [--ca-file FILE]\n"
+    "       kelvora-directory facts update --source cc-ranks --release NAME [...]\n"
+    "       kelvora-directory facts status [--facts FACTS.db] [--stale-after DAYS]\n"
     "\n"
     "Fills the site-facts database that live mode reads traffic ranks, link\n"
     "popularity and linking domains from. Each import replaces the facts of\n"
@@ -36,6 +42,13 @@ constexpr const char *kUsage =
     "  cc-graph  the Common Crawl domain graph: link popularity where Majestic\n"
     "            has none (linking domains); --links-for FILE keeps up to 100\n"
     "            linking domains for each domain listed in FILE (one a line)\n"
+    "  update    downloads and imports the Tranco list and the Majestic Million\n"
+    "            from their publishers (an unchanged list is not fetched again;\n"
+    "            --force fetches it all the same); --source cc-ranks streams the\n"
+    "            domain ranks of Common Crawl web-graph release NAME\n"
+    "  status    rows, list date, last update and size of each source; with\n"
+    "            --stale-after DAYS, exit code 3 and one line when Tranco or\n"
+    "            Majestic is missing or older than DAYS days\n"
     "  --facts   the database (default\n"
     "            ${XDG_DATA_HOME:-~/.local/share}/kelvora/facts.db)\n";
 
@@ -57,6 +70,31 @@ std::string Describe(const ImportSummary &summary)
     return Grouped(summary.lines) + " lines (" + Grouped(summary.skipped) + " skipped)";
 }
 
+// What a manual import records: the file read (the first one for the
+// graph), its size, no list date and no validators.
+ListRecord FileRecord(const std::string &file)
+{
+    ListRecord record;
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+    record.origin = error ? file : absolute.string();
+    const std::uintmax_t size = std::filesystem::file_size(file, error);
+    record.bytes = error ? 0 : size;
+    record.updated = RecordTime(std::chrono::system_clock::now());
+    return record;
+}
+
+Source SourceOf(const std::string &kind)
+{
+    if (kind == "majestic")
+        return Source::Majestic;
+    if (kind == "cc-ranks")
+        return Source::CcRanks;
+    if (kind == "cc-graph")
+        return Source::CcInDegree;
+    return Source::Tranco;
+}
+
 int Run(const Command &command, std::ostream &out)
 {
     ImportOptions options;
@@ -66,6 +104,11 @@ int Run(const Command &command, std::ostream &out)
     if (!parent.empty())
         std::filesystem::create_directories(parent);
     FactsWriter writer(command.facts);
+    options.beforeCommit = [&writer, &command](const ImportSummary &summary) {
+        ListRecord record = FileRecord(command.files[0]);
+        record.rows = summary.kept;
+        writer.SetRecord(SourceOf(command.kind), record);
+    };
 
     if (command.kind == "cc-graph") {
         const GraphSummary summary =
@@ -101,8 +144,10 @@ int RunFactsCommand(const std::vector<std::string> &arguments, std::ostream &out
             return 0;
         }
     }
+    if (!arguments.empty() && arguments[0] == "status")
+        return RunFactsStatus({arguments.begin() + 1, arguments.end()}, out, err);
     if (arguments.size() < 2 || arguments[0] != "import")
-        return Usage(err, "expected: facts import SOURCE FILE...");
+        return Usage(err, "expected: facts import SOURCE FILE..., facts update or facts status");
 
     Command command;
     command.kind = arguments[1];

@@ -9,6 +9,9 @@
 //   facts import majestic FILE [--facts FACTS.db]
 //   facts import cc-ranks FILE [--facts FACTS.db]
 //   facts import cc-graph VERTICES EDGES [--facts FACTS.db] [--links-for FILE]
+//   facts status [--facts FACTS.db] [--stale-after DAYS]
+// ("facts update" needs the network code and has its own entry,
+// facts_update.h.)
 namespace kelvora::directory::facts {
 
 // arguments are those after "facts". Progress and the summary go to out,

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <iterator>
 
+#include <nlohmann/json.hpp>
+
 #include "directory/facts/domains.h"
 #include "directory/sqlite.h"
 #include "directory/user_files.h"
@@ -102,6 +104,86 @@ std::string DefaultFactsPath()
     return UserFilePath(UserFolder::Data, "facts.db");
 }
 
+std::string_view SourceName(Source source)
+{
+    switch (source) {
+    case Source::Tranco: return "tranco";
+    case Source::Majestic: return "majestic";
+    case Source::CcRanks: return "cc-ranks";
+    case Source::CcInDegree: return "cc-graph";
+    }
+    return "tranco";
+}
+
+namespace {
+
+// Records live in meta under "list:" and the source's name, as JSON.
+std::string RecordKey(Source source)
+{
+    return "list:" + std::string(SourceName(source));
+}
+
+std::string RecordJson(const ListRecord &record)
+{
+    const nlohmann::json json = {{"origin", record.origin},   {"listDate", record.listDate},
+                                 {"updated", record.updated}, {"bytes", record.bytes},
+                                 {"rows", record.rows},       {"etag", record.etag},
+                                 {"lastModified", record.lastModified}};
+    return json.dump();
+}
+
+// A record damaged by hand reads as far as it goes.
+ListRecord ParseRecord(const std::string &text)
+{
+    ListRecord record;
+    const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+    if (!json.is_object())
+        return record;
+    const auto textOf = [&json](const char *name) {
+        const auto found = json.find(name);
+        return found != json.end() && found->is_string() ? found->get<std::string>() : std::string();
+    };
+    const auto numberOf = [&json](const char *name) {
+        const auto found = json.find(name);
+        return found != json.end() && found->is_number_unsigned() ? found->get<std::uint64_t>() : 0;
+    };
+    record.origin = textOf("origin");
+    record.listDate = textOf("listDate");
+    record.updated = textOf("updated");
+    record.bytes = numberOf("bytes");
+    record.rows = numberOf("rows");
+    record.etag = textOf("etag");
+    record.lastModified = textOf("lastModified");
+    return record;
+}
+
+std::optional<ListRecord> SelectRecord(Connection &connection, Source source)
+{
+    Statement select(connection, "SELECT value FROM meta WHERE key = ?1");
+    select.Bind(1, std::string_view(RecordKey(source)));
+    if (!select.Step())
+        return std::nullopt;
+    return ParseRecord(select.Text(0));
+}
+
+} // namespace
+
+std::vector<std::pair<Source, ListRecord>> ReadListRecords(const std::string &path)
+{
+    std::vector<std::pair<Source, ListRecord>> records;
+    std::error_code error;
+    if (!std::filesystem::exists(path, error))
+        return records;
+    Connection connection(path, OpenMode::ReadOnly);
+    if (CheckFormat(connection, false) != Format::Facts)
+        return records;
+    for (Source source : kSources) {
+        if (std::optional<ListRecord> record = SelectRecord(connection, source))
+            records.emplace_back(source, std::move(*record));
+    }
+    return records;
+}
+
 // ---------------------------------------------------------------- writer
 
 struct FactsWriter::Impl {
@@ -196,6 +278,21 @@ void FactsWriter::Rollback()
 {
     m_impl->open = false;
     m_impl->connection.Execute("ROLLBACK");
+}
+
+void FactsWriter::SetRecord(Source source, const ListRecord &record)
+{
+    Statement store(m_impl->connection,
+                    "INSERT INTO meta(key, value) VALUES(?1, ?2) "
+                    "ON CONFLICT(key) DO UPDATE SET value = excluded.value");
+    const std::string key = RecordKey(source);
+    const std::string value = RecordJson(record);
+    store.Bind(1, std::string_view(key)).Bind(2, std::string_view(value)).Run();
+}
+
+std::optional<ListRecord> FactsWriter::Record(Source source)
+{
+    return SelectRecord(m_impl->connection, source);
 }
 
 std::size_t FactsWriter::Count(Source source)

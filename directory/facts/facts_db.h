@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The site-facts database: traffic ranks and link popularity imported from
@@ -28,6 +29,25 @@ enum class Source {
 
 // ${XDG_DATA_HOME:-~/.local/share}/kelvora/facts.db
 std::string DefaultFactsPath();
+
+// "tranco", "majestic", "cc-ranks", "cc-graph": the names the commands use.
+std::string_view SourceName(Source source);
+
+// Where a source's facts came from, kept beside them and replaced in the
+// same transaction, so that it always describes the facts stored.
+struct ListRecord {
+    std::string origin;          // the address or file read
+    std::string listDate;        // YYYY-MM-DD the publisher dated it; empty when unknown
+    std::string updated;         // YYYY-MM-DDTHH:MM:SSZ of the import
+    std::uint64_t bytes = 0;     // size of the file as fetched or read
+    std::uint64_t rows = 0;      // hosts stored
+    std::string etag;            // the answer's validators, for a conditional update
+    std::string lastModified;
+};
+
+// The records of the sources imported so far, in Source order; empty when
+// path does not exist. Throws SqliteError for a file of another kind.
+std::vector<std::pair<Source, ListRecord>> ReadListRecords(const std::string &path);
 
 class FactsWriter final {
 public:
@@ -53,6 +73,10 @@ public:
     // and commits.
     void Commit(std::string_view note);
     void Rollback();
+
+    // The record of source; replaced within the open replacement.
+    void SetRecord(Source source, const ListRecord &record);
+    std::optional<ListRecord> Record(Source source);
 
     // Keys now stored for source (inside or outside a replacement).
     std::size_t Count(Source source);

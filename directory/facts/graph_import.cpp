@@ -237,6 +237,8 @@ GraphSummary ImportCcGraph(const std::string &vertices, const std::string &edges
             ++summary.linkTargets;
         }
         summary.vertices.kept = writer.Count(Source::CcInDegree);
+        if (options.beforeCommit)
+            options.beforeCommit(summary.vertices);
         writer.Commit("cc-graph from " + vertices + " and " + edges);
     } catch (...) {
         writer.Rollback();

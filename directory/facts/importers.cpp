@@ -55,13 +55,13 @@ struct Fact {
     std::int64_t value = 0;
 };
 
-// Reads file line by line into source within one replacement. parse(line,
-// fact) returns the line's kind; a Fact whose host gives no key is skipped.
+// Reads the lines of reader (named name) into source within one
+// replacement. parse(line, fact) returns the line's kind; a Fact whose host
+// gives no key is skipped.
 template <typename Parse>
-ImportSummary ImportLines(const std::string &file, Source source, const char *label, FactsWriter &writer,
-                          const ImportOptions &options, Parse parse)
+ImportSummary ImportLines(LineReader &reader, const std::string &name, Source source, const char *label,
+                          FactsWriter &writer, const ImportOptions &options, Parse parse)
 {
-    LineReader reader(file);
     ProgressMeter progress(options, label);
     ImportSummary summary;
     writer.Begin({source});
@@ -83,7 +83,9 @@ ImportSummary ImportLines(const std::string &file, Source source, const char *la
             writer.Put(source, key, fact.value);
         }
         summary.kept = writer.Count(source);
-        writer.Commit(std::string(label) + " from " + file);
+        if (options.beforeCommit)
+            options.beforeCommit(summary);
+        writer.Commit(std::string(label) + " from " + name);
     } catch (...) {
         writer.Rollback();
         throw;
@@ -95,7 +97,8 @@ ImportSummary ImportLines(const std::string &file, Source source, const char *la
 
 ImportSummary ImportTranco(const std::string &file, FactsWriter &writer, const ImportOptions &options)
 {
-    return ImportLines(file, Source::Tranco, "tranco", writer, options, [](std::string_view line, Fact &fact) {
+    LineReader reader(file);
+    return ImportLines(reader, file, Source::Tranco, "tranco", writer, options, [](std::string_view line, Fact &fact) {
         std::string_view rank;
         std::string_view extra;
         if (!Field(line, ',', 1, fact.host) || Field(line, ',', 2, extra) || !Field(line, ',', 0, rank))
@@ -110,7 +113,8 @@ ImportSummary ImportMajestic(const std::string &file, FactsWriter &writer, const
     std::optional<std::size_t> domainColumn;
     std::optional<std::size_t> countColumn;
     bool headerSeen = false;
-    return ImportLines(file, Source::Majestic, "majestic", writer, options, [&](std::string_view line, Fact &fact) {
+    LineReader reader(file);
+    return ImportLines(reader, file, Source::Majestic, "majestic", writer, options, [&](std::string_view line, Fact &fact) {
         if (!headerSeen) {
             if (line.empty())
                 return LineKind::Header;
@@ -131,14 +135,17 @@ ImportSummary ImportMajestic(const std::string &file, FactsWriter &writer, const
     });
 }
 
-ImportSummary ImportCcRanks(const std::string &file, FactsWriter &writer, const ImportOptions &options)
+namespace {
+
+ImportSummary ImportCcRanksFrom(LineReader &reader, const std::string &name, FactsWriter &writer,
+                                const ImportOptions &options)
 {
     constexpr std::size_t kDefaultPositionColumn = 0;
     constexpr std::size_t kDefaultHostColumn = 4;
     std::size_t positionColumn = kDefaultPositionColumn;
     std::size_t hostColumn = kDefaultHostColumn;
     std::string host;
-    return ImportLines(file, Source::CcRanks, "cc-ranks", writer, options, [&](std::string_view line, Fact &fact) {
+    return ImportLines(reader, name, Source::CcRanks, "cc-ranks", writer, options, [&](std::string_view line, Fact &fact) {
         if (!line.empty() && line.front() == '#') {
             const std::optional<std::size_t> position = ColumnOf(line, '\t', "#harmonicc_pos");
             const std::optional<std::size_t> reversed = ColumnOf(line, '\t', "#host_rev");
@@ -159,6 +166,21 @@ ImportSummary ImportCcRanks(const std::string &file, FactsWriter &writer, const 
         fact.host = host;
         return LineKind::Fact;
     });
+}
+
+} // namespace
+
+ImportSummary ImportCcRanks(const std::string &file, FactsWriter &writer, const ImportOptions &options)
+{
+    LineReader reader(file);
+    return ImportCcRanksFrom(reader, file, writer, options);
+}
+
+ImportSummary ImportCcRanks(std::unique_ptr<ByteStream> stream, const std::string &name, FactsWriter &writer,
+                            const ImportOptions &options)
+{
+    LineReader reader(std::move(stream), name);
+    return ImportCcRanksFrom(reader, name, writer, options);
 }
 
 } // namespace kelvora::directory::facts

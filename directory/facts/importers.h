@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,17 +28,21 @@ constexpr std::int64_t kMaxFactValue = 1'000'000'000'000;
 // Domains a --links-for list may name; later lines are skipped.
 constexpr std::size_t kMaxLinkTargets = 100'000;
 
-struct ImportOptions {
-    std::chrono::milliseconds progressInterval = kProgressInterval;
-    // Receives each progress line (without a line end); none when unset.
-    std::function<void(const std::string &)> progress;
-};
-
 struct ImportSummary {
     std::uint64_t lines = 0;     // lines read, a header included
     std::uint64_t skipped = 0;   // malformed, too long, or no usable host name
     std::size_t kept = 0;        // distinct hosts stored
 };
+struct ImportOptions {
+    std::chrono::milliseconds progressInterval = kProgressInterval;
+    // Receives each progress line (without a line end); none when unset.
+    std::function<void(const std::string &)> progress;
+    // Called inside the replacement once every line is stored, before it
+    // commits: what it writes (a ListRecord) commits or rolls back with the
+    // facts. Throwing fails the import.
+    std::function<void(const ImportSummary &)> beforeCommit;
+};
+
 
 // A Tranco list: "RANK,DOMAIN" per line, no header.
 ImportSummary ImportTranco(const std::string &file, FactsWriter &writer, const ImportOptions &options = {});
@@ -52,6 +57,10 @@ ImportSummary ImportMajestic(const std::string &file, FactsWriter &writer, const
 // the rank. The "#harmonicc_pos ... #host_rev" header, when present, tells
 // the columns; without it they are the first and the fifth.
 ImportSummary ImportCcRanks(const std::string &file, FactsWriter &writer, const ImportOptions &options = {});
+// The same from a stream (plain or gzip) as it arrives, named name in the
+// messages: a download need not be stored first.
+ImportSummary ImportCcRanks(std::unique_ptr<ByteStream> stream, const std::string &name, FactsWriter &writer,
+                            const ImportOptions &options = {});
 
 struct GraphSummary {
     ImportSummary vertices;        // kept: hosts given an in-degree

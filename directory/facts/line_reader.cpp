@@ -4,7 +4,10 @@
 #include <archive_entry.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -128,7 +131,127 @@ private:
     std::string m_path;
 };
 
+// The first bytes of a stream, read to tell its kind, handed out again
+// before the rest.
+class PeekedStream final {
+public:
+    PeekedStream(std::unique_ptr<ByteStream> stream, std::size_t peek)
+        : m_stream(std::move(stream))
+    {
+        m_peeked.resize(peek);
+        std::size_t filled = 0;
+        while (filled < peek) {
+            const std::size_t count = m_stream->Read(m_peeked.data() + filled, peek - filled);
+            if (count == 0)
+                break;
+            filled += count;
+        }
+        m_peeked.resize(filled);
+    }
+
+    const std::string &Peeked() const { return m_peeked; }
+
+    std::size_t Read(char *data, std::size_t size)
+    {
+        if (m_offset < m_peeked.size()) {
+            const std::size_t count = std::min(size, m_peeked.size() - m_offset);
+            std::memcpy(data, m_peeked.data() + m_offset, count);
+            m_offset += count;
+            return count;
+        }
+        return m_stream->Read(data, size);
+    }
+
+private:
+    std::unique_ptr<ByteStream> m_stream;
+    std::string m_peeked;
+    std::size_t m_offset = 0;
+};
+
+class PlainStreamSource final : public LineReader::Source {
+public:
+    explicit PlainStreamSource(std::unique_ptr<PeekedStream> stream)
+        : m_stream(std::move(stream))
+    {
+    }
+
+    std::size_t Read(char *data, std::size_t size) override { return m_stream->Read(data, size); }
+
+private:
+    std::unique_ptr<PeekedStream> m_stream;
+};
+
+// gzip members one after another, inflated as the bytes arrive; the stream
+// ending inside a member is a cut-short file.
+class GzipStreamSource final : public LineReader::Source {
+public:
+    GzipStreamSource(std::unique_ptr<PeekedStream> stream, std::string name)
+        : m_stream(std::move(stream))
+        , m_name(std::move(name))
+        , m_input(kInputSize)
+    {
+        constexpr int kGzipOnly = 15 + 16;   // largest window, gzip header
+        if (inflateInit2(&m_zlib, kGzipOnly) != Z_OK)
+            throw ImportError(m_name + ": cannot start gzip decoding");
+    }
+    ~GzipStreamSource() override { inflateEnd(&m_zlib); }
+
+    std::size_t Read(char *data, std::size_t size) override
+    {
+        m_zlib.next_out = reinterpret_cast<Bytef *>(data);
+        m_zlib.avail_out = static_cast<uInt>(std::min<std::size_t>(size, UINT32_MAX));
+        while (m_zlib.avail_out > 0) {
+            if (m_zlib.avail_in == 0) {
+                const std::size_t count = m_stream->Read(m_input.data(), m_input.size());
+                if (count == 0) {
+                    if (m_inMember)
+                        throw ImportError(m_name + ": damaged gzip data (cut short)");
+                    break;
+                }
+                m_zlib.next_in = reinterpret_cast<Bytef *>(m_input.data());
+                m_zlib.avail_in = static_cast<uInt>(count);
+            }
+            if (!m_inMember) {
+                inflateReset(&m_zlib);
+                m_inMember = true;
+            }
+            const int code = inflate(&m_zlib, Z_NO_FLUSH);
+            if (code == Z_STREAM_END) {
+                m_inMember = false;
+                continue;
+            }
+            if (code != Z_OK && code != Z_BUF_ERROR)
+                throw ImportError(m_name + ": damaged gzip data (" +
+                                  (m_zlib.msg ? m_zlib.msg : "inflate failed") + ")");
+        }
+        return size - m_zlib.avail_out;
+    }
+
+private:
+    static constexpr std::size_t kInputSize = 256 * 1024;
+
+    std::unique_ptr<PeekedStream> m_stream;
+    std::string m_name;
+    std::vector<char> m_input;
+    z_stream m_zlib = {};
+    bool m_inMember = false;
+};
+
 } // namespace
+
+LineReader::LineReader(std::unique_ptr<ByteStream> stream, const std::string &name)
+    : m_buffer(kBufferSize)
+{
+    auto peeked = std::make_unique<PeekedStream>(std::move(stream), 4);
+    const std::string &magic = peeked->Peeked();
+    if (magic.size() >= 2 && static_cast<unsigned char>(magic[0]) == 0x1f &&
+        static_cast<unsigned char>(magic[1]) == 0x8b)
+        m_source = std::make_unique<GzipStreamSource>(std::move(peeked), name);
+    else if (magic == std::string_view("PK\x03\x04", 4))
+        throw ImportError(name + ": a zip archive is read from a file only");
+    else
+        m_source = std::make_unique<PlainStreamSource>(std::move(peeked));
+}
 
 LineReader::LineReader(const std::string &path)
     : m_buffer(kBufferSize)

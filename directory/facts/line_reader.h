@@ -23,11 +23,25 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Bytes that come from elsewhere than a file, such as a download. Read
+// gives up to size bytes, 0 at the end, and throws ImportError when the rest
+// cannot be had (a transfer that broke off), so that a cut-short stream is
+// never taken for a whole one.
+class ByteStream {
+public:
+    virtual ~ByteStream() = default;
+    virtual std::size_t Read(char *data, std::size_t size) = 0;
+};
+
 class LineReader final {
 public:
     // Throws ImportError when the file cannot be opened or is an archive
     // without a file in it.
     explicit LineReader(const std::string &path);
+    // Reads stream as it comes, plain or gzip (told by its first bytes);
+    // name stands for it in messages. A zip archive needs a file and is
+    // refused (ImportError).
+    LineReader(std::unique_ptr<ByteStream> stream, const std::string &name);
     ~LineReader();
     LineReader(const LineReader &) = delete;
     LineReader &operator=(const LineReader &) = delete;

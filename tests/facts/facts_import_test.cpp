@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -231,6 +235,85 @@ TEST(ImportCcRanks, ReadsReversedNamesWithOrWithoutTheHeader)
     ImportCcRanks(folder + "/host-ranks.txt", db.writer);
     EXPECT_EQ(db.store.TrafficRank("c.test"), 7);
     EXPECT_EQ(db.store.TrafficRank("google.com"), std::nullopt);
+}
+
+namespace {
+
+// Hands out text in pieces of a few bytes (so the gzip and line readers see
+// every kind of boundary), then fails instead of ending when cut is set.
+class PiecewiseStream final : public ByteStream {
+public:
+    PiecewiseStream(std::string text, bool cut)
+        : m_text(std::move(text))
+        , m_cut(cut)
+    {
+    }
+
+    std::size_t Read(char *data, std::size_t size) override
+    {
+        if (m_offset == m_text.size()) {
+            if (m_cut)
+                throw ImportError("the transfer broke off");
+            return 0;
+        }
+        const std::size_t count = std::min({size, m_text.size() - m_offset, std::size_t{7}});
+        std::memcpy(data, m_text.data() + m_offset, count);
+        m_offset += count;
+        return count;
+    }
+
+private:
+    std::string m_text;
+    bool m_cut;
+    std::size_t m_offset = 0;
+};
+
+} // namespace
+
+TEST(ImportCcRanks, ReadsAStreamAsItArrivesAndKeepsTheFactsWhenItBreaksOff)
+{
+    const std::string folder = TemporaryFolder();
+    const std::string ranks = "#harmonicc_pos\t#harmonicc_val\t#pr_pos\t#pr_val\t#host_rev\n"
+                              "1\t9.0\t1\t0.5\tcom.google\n2\t8.0\t3\t0.4\torg.example\n3\t7.0\t2\t0.3\ttest.b.blog\n";
+    WriteGzip(folder + "/two.gz", {ranks.substr(0, 50), ranks.substr(50)});
+    const std::string gzip = ReadFile(folder + "/two.gz");
+    WriteZip(folder + "/ranks.zip", {{"ranks.txt", ranks}});
+    const struct {
+        std::string name;
+        std::string bytes;
+        bool cut;
+        std::string error;   // empty: imports 3 hosts
+    } cases[] = {
+        {"plain", ranks, false, ""},
+        {"gzip, two members", gzip, false, ""},
+        {"gzip cut short", gzip.substr(0, gzip.size() - 12), false, "stream: damaged gzip data (cut short)"},
+        {"gzip with damage", gzip.substr(0, 30) + std::string(40, '\x55') + gzip.substr(70), false,
+         "stream: damaged gzip data"},
+        {"plain, transfer broke off", ranks, true, "the transfer broke off"},
+        {"gzip, transfer broke off", gzip, true, "the transfer broke off"},
+        {"zip", ReadFile(folder + "/ranks.zip"), false, "stream: a zip archive is read from a file only"},
+        {"empty", "", false, ""},
+    };
+    for (const auto &c : cases) {
+        Database db;
+        db.writer.Begin({Source::CcRanks});
+        db.writer.Put(Source::CcRanks, "before.test", 5);
+        db.writer.Commit("seed");
+        try {
+            const ImportSummary summary =
+                ImportCcRanks(std::make_unique<PiecewiseStream>(c.bytes, c.cut), "stream", db.writer);
+            EXPECT_TRUE(c.error.empty()) << c.name;
+            EXPECT_EQ(summary.kept, c.bytes.empty() ? 0u : 3u) << c.name;
+            EXPECT_EQ(db.store.TrafficRank("blog.b.test"), c.bytes.empty() ? std::nullopt : std::optional<std::int64_t>(3))
+                << c.name;
+            EXPECT_EQ(db.store.TrafficRank("before.test"), std::nullopt) << c.name;
+        } catch (const ImportError &error) {
+            EXPECT_EQ(std::string(error.what()).rfind(c.error, 0), 0u) << c.name << ": " << error.what();
+            EXPECT_FALSE(c.error.empty()) << c.name << ": " << error.what();
+            EXPECT_EQ(db.store.TrafficRank("before.test"), 5) << c.name;
+            EXPECT_EQ(db.store.TrafficRank("google.com"), std::nullopt) << c.name;
+        }
+    }
 }
 
 TEST(ImportCcGraph, CountsDistinctLinkingDomainsAndKeepsTheMostPopularLinks)

@@ -22,7 +22,9 @@ struct TestPki {
 };
 
 // The names the server certificate holds: every engine's host (searx.test
-// for SearXNG), the archive's, rdap.org and rdap.registry.test,
+// for SearXNG), the archive's, rdap.org and rdap.registry.test, the rank
+// lists' publishers (tranco-list.eu, downloads.majestic.com,
+// data.commoncrawl.org),
 // www.site01.test to www.site40.test, www.a.test to www.e.test.
 std::vector<std::string> ServerNames();
 
