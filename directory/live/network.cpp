@@ -45,6 +45,7 @@ struct Job {
     Clock::time_point deadline;
     int redirects = 0;
     bool mayFallBack = false;   // only the first https:// attempt
+    std::string privateOrigin;
 };
 
 bool IsRedirect(long status)
@@ -230,7 +231,8 @@ struct NetworkFetcher::Impl {
         auto transfer = std::make_unique<Transfer>();
         transfer->owner = this;
         transfer->host = parts.host;
-        transfer->allowPrivate = MatchConnectTo(config.connectTo, parts.host, parts.port) != nullptr;
+        transfer->allowPrivate = MatchConnectTo(config.connectTo, parts.host, parts.port) != nullptr ||
+                                 (!job->privateOrigin.empty() && Origin(parts) == job->privateOrigin);
         if (!transfer->allowPrivate) {
             const std::optional<bool> literalIsPublic = LiteralIsPublic(parts.host);
             const bool refused = literalIsPublic ? !*literalIsPublic
@@ -354,6 +356,9 @@ struct NetworkFetcher::Impl {
             result.status = status;
             result.body = std::move(transfer->body);
             result.truncated = transfer->truncated;
+            curl_off_t retryAfter = 0;
+            if (curl_easy_getinfo(easy, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0)
+                result.retryAfter = std::chrono::seconds(retryAfter);
             char *effective = nullptr;
             curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
             result.finalUrl = effective != nullptr ? effective : job->url;
@@ -498,6 +503,7 @@ void NetworkFetcher::Start(const FetchRequest &request, Callback done)
     job->done = std::move(done);
     job->deadline = Clock::now() + m_impl->config.timeLimit;
     job->mayFallBack = request.fallback == SchemeFallback::HttpAfterHttps;
+    job->privateOrigin = request.privateOrigin;
     m_impl->Submit(std::move(job));
 }
 

@@ -15,7 +15,8 @@
 // Fetches over the network, many at once, on one thread of its own that
 // drives libcurl's multi interface. Every fetch is bounded in time and size
 // and in its redirects, never reaches a private or special-use address
-// unless a --connect-to rule sends it there, and identifies itself as
+// unless a --connect-to rule sends it there (or it is the origin the request
+// names as its own, the user's search engine), and identifies itself as
 // kUserAgent. Knows nothing of the cache or robots.txt (see Fetcher).
 namespace kelvora::directory::live {
 

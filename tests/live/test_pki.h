@@ -23,7 +23,8 @@ struct TestPki {
 
 // The names the server certificate holds: every engine's host (searx.test
 // for SearXNG), the archive's, rdap.org and rdap.registry.test,
-// www.site01.test to www.site40.test, www.a.test to www.e.test.
+// www.site01.test to www.site40.test, www.a.test to www.e.test, and the
+// international name xn--bcher-kva.test.
 std::vector<std::string> ServerNames();
 
 // Made once per test program; aborts the test program when openssl fails.
