@@ -230,7 +230,9 @@ std::string FormatAnswer(const Answer &answer)
         bytes.append("Connection: close\r\n");
     if (!bodiless) {
         bytes.append("Content-Length: ").append(std::to_string(answer.body.size())).append("\r\n");
-        bytes.append("Content-Type: text/html; charset=utf-8\r\n");
+        bytes.append("Content-Type: ")
+            .append(answer.contentType.empty() ? "text/html; charset=utf-8" : answer.contentType)
+            .append("\r\n");
     }
     if (!answer.close)
         bytes.append("Keep-Alive: timeout=").append(std::to_string(answer.keepAliveSeconds)).append(", max=")

@@ -54,7 +54,8 @@ const char *ReasonPhrase(int status);
 
 struct Answer {
     int status = 200;
-    std::string body;          // an HTML page
+    std::string body;          // an HTML page, unless contentType says otherwise
+    std::string contentType;   // empty: "text/html; charset=utf-8"
     bool headOnly = false;     // HEAD: the headers of the GET answer, no body
     bool close = false;        // "Connection: close" and the connection ends
     bool allowHeader = false;  // "Allow: GET, HEAD" (405)
@@ -64,7 +65,8 @@ struct Answer {
 };
 
 // The bytes of an answer: status line, Allow, Connection, Content-Length,
-// Content-Type (text/html; charset=utf-8) and Keep-Alive, then the body.
+// Content-Type (text/html; charset=utf-8 unless the answer names another)
+// and Keep-Alive, then the body.
 // 1xx, 204 and 304 carry neither body nor length.
 std::string FormatAnswer(const Answer &answer);
 

@@ -509,6 +509,7 @@ void DirectoryServer::Impl::Dispatch(Connection &connection, Request request)
             Reply reply = responder(request.path, request.query, request.host);
             answer.status = reply.status;
             answer.body = std::move(reply.body);
+            answer.contentType = std::move(reply.contentType);
         } catch (const std::exception &error) {
             std::cerr << "kelvora-directory: " << request.path << ": " << error.what() << '\n';
             answer.status = 500;

@@ -18,6 +18,7 @@ constexpr std::int64_t kMaxFirstResult = 1'000'000'000;
 struct Reply {
     int status = 200;
     std::string body;
+    std::string contentType{};   // empty: an HTML page
 };
 
 Reply Respond(const Store &store, std::string_view path, std::string_view query,

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "directory/live/language.h"
 #include "directory/live/text.h"
 
 namespace kelvora::directory::live {
@@ -16,6 +17,12 @@ using Json = nlohmann::json;
 constexpr std::string_view kBraveUrl = "https://api.search.brave.com/res/v1/web/search";
 constexpr std::string_view kMarginaliaUrl = "https://api2.marginalia-search.com/search";
 constexpr std::string_view kJsonAccept = "Accept: application/json";
+// SearXNG's limiter answers 429 to an Accept without text/html.
+constexpr std::string_view kSearxngAccept = "Accept: application/json, text/html;q=0.8";
+// How long a rate-limited engine is said to need when it does not say.
+constexpr std::chrono::seconds kDefaultRetryWait{60};
+constexpr std::string_view kJsonFormatOff =
+    "the JSON format is turned off (HTTP 403); add \"search: formats: [html, json]\" to settings.yml";
 
 // Nesting depth of the JSON text, counted outside strings, so that a hostile
 // answer cannot make the parser or the destructor recurse without bound.
@@ -253,6 +260,7 @@ EngineAnswer ReadMarginaliaAnswer(std::string_view text)
 
 SearchEngine::SearchEngine(EngineChoice choice)
     : m_choice(std::move(choice))
+    , m_acceptLanguage(AcceptLanguageFor(UserLocale()))
 {
 }
 
@@ -271,18 +279,23 @@ FetchRequest SearchEngine::PageRequest(const std::string &query, int page) const
     const std::string encoded = PercentEncode(query);
     FetchRequest request;
     request.timeToLive = kSearchTimeToLive;
-    request.headers.emplace_back(kJsonAccept);
     switch (m_choice.kind) {
     case EngineChoice::Kind::Searxng:
         request.url = m_choice.baseUrl + "/search?q=" + encoded + "&format=json&pageno=" + std::to_string(page);
+        request.headers.emplace_back(kSearxngAccept);
+        request.headers.push_back("Accept-Language: " + m_acceptLanguage);
+        if (const std::optional<UrlParts> parts = SplitUrl(m_choice.baseUrl))
+            request.privateOrigin = Origin(*parts);
         break;
     case EngineChoice::Kind::Marginalia:
+        request.headers.emplace_back(kJsonAccept);
         request.url = std::string(kMarginaliaUrl) + "?query=" + encoded + "&count=" +
                       std::to_string(kEnginePageSize) + "&page=" + std::to_string(page);
         request.headers.push_back("API-Key: " + m_choice.key);
         request.cacheKey = "marginalia:" + std::to_string(page) + ":" + query;
         break;
     case EngineChoice::Kind::Brave:
+        request.headers.emplace_back(kJsonAccept);
         request.url = std::string(kBraveUrl) + "?q=" + encoded + "&count=" + std::to_string(kEnginePageSize) +
                       "&offset=" + std::to_string(page - 1);
         request.headers.push_back("X-Subscription-Token: " + m_choice.key);
@@ -296,12 +309,51 @@ FetchRequest SearchEngine::PageRequest(const std::string &query, int page) const
     return request;
 }
 
+std::string SearchEngine::Host() const
+{
+    switch (m_choice.kind) {
+    case EngineChoice::Kind::Searxng: break;
+    case EngineChoice::Kind::Marginalia: return SplitUrl(kMarginaliaUrl)->host;
+    case EngineChoice::Kind::Brave: return SplitUrl(kBraveUrl)->host;
+    }
+    const std::optional<UrlParts> parts = SplitUrl(m_choice.baseUrl);
+    return parts ? parts->host : m_choice.baseUrl;
+}
+
+std::string SearchEngine::NoAnswerReason(const FetchResult &result) const
+{
+    if (result.outcome == FetchResult::Outcome::NotCached)
+        return result.error.empty() ? "not in the cache (offline)" : result.error;
+    if (result.outcome == FetchResult::Outcome::Refused)
+        return "no answer from " + Host() + " (" + result.error + ")";
+    // libcurl's reasons read "summary: details"; the summary fits one line.
+    std::string why = result.error.substr(0, result.error.find(": "));
+    if (why == "Couldn't connect to server")
+        why = "could not connect";
+    else if (why == "Couldn't resolve host name")
+        why = "could not find its address";
+    else if (why.empty())
+        why = "no reason given";
+    return "no answer from " + Host() + " (" + why + ")";
+}
+
 EngineAnswer SearchEngine::Read(const FetchResult &result) const
 {
     if (!result.Answered())
-        return Failure(result.error.empty() ? "no answer" : result.error);
-    if (result.status == 429 || result.status == 503)
-        return Failure("rate limited (HTTP " + std::to_string(result.status) + ")");
+        return Failure(NoAnswerReason(result));
+    const std::string status = "(HTTP " + std::to_string(result.status) + ")";
+    if (result.status == 429 || result.status == 503) {
+        const std::chrono::seconds wait = result.retryAfter.count() > 0 ? result.retryAfter : kDefaultRetryWait;
+        return Failure(std::string(result.status == 429 ? "rate limited " : "busy ") + status + "; try again in " +
+                       std::to_string(wait.count()) + " s or set KELVORA_SEARCH_ENGINE");
+    }
+    const bool searxng = m_choice.kind == EngineChoice::Kind::Searxng;
+    if (searxng && result.status == 403)
+        return Failure(std::string(kJsonFormatOff));
+    if (!searxng && (result.status == 401 || result.status == 403))
+        return Failure("the API key was refused " + status + "; give a valid one as " + Name() + ":KEY");
+    if (result.status >= 500)
+        return Failure("server error " + status);
     if (result.status < 200 || result.status > 299)
         return Failure("answered HTTP " + std::to_string(result.status));
     if (result.truncated)

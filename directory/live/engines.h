@@ -47,14 +47,23 @@ public:
     // "searxng", "marginalia" or "brave", for the log.
     std::string Name() const;
     // The request for one page (1-based) of results for query, sent as it
-    // stands (quotes kept). The cache key leaves out any API key.
+    // stands (quotes kept). The cache key leaves out any API key. SearXNG's
+    // request may reach the instance's own origin on a private address (the
+    // user's choice), and carries the Accept and Accept-Language its limiter
+    // asks of a browser.
     FetchRequest PageRequest(const std::string &query, int page) const;
-    // Judges an upstream answer: no answer, a rate limit (429, 503), another
-    // error status, a cut body and malformed JSON each give a reason.
+    // Judges an upstream answer: no answer, a rate limit (429, 503), a
+    // refused key, SearXNG's JSON format turned off (403), another error
+    // status, a cut body and malformed JSON each give a one-line reason that
+    // says what to do about it where something can be done.
     EngineAnswer Read(const FetchResult &result) const;
 
 private:
+    std::string Host() const;
+    std::string NoAnswerReason(const FetchResult &result) const;
+
     EngineChoice m_choice;
+    std::string m_acceptLanguage;   // from the user's locale
 };
 
 } // namespace kelvora::directory::live

@@ -165,7 +165,7 @@ void Fetcher::CheckRobotsThenFetch(const FetchRequest &request, const std::strin
     const UrlParts parts = *SplitUrl(request.url);
     FetchRequest robots;
     robots.url = Origin(parts) + "/robots.txt";
-    robots.timeToLive = kPageTimeToLive;
+    robots.timeToLive = kRobotsTimeToLive;
     robots.headers.emplace_back("Accept: text/plain,*/*;q=0.5");
     Fetch(robots, [this, request, key, target = parts.target](const FetchResult &answer) {
         // RFC 9309: no robots.txt (4xx) allows everything; one that cannot

@@ -44,6 +44,7 @@ struct FetchResult {
     std::string finalUrl;    // after redirects
     std::string error;       // why there is no answer, for the log
     bool fromCache = false;
+    std::chrono::seconds retryAfter{0};   // a Retry-After header's wait; 0 when none
 
     bool Answered() const { return outcome == Outcome::Answered; }
 };
@@ -63,6 +64,9 @@ struct FetchRequest {
     SchemeFallback fallback = SchemeFallback::None;
     // Every hop over https: a redirect to http:// ends the fetch.
     bool httpsOnly = false;
+    // "scheme://host[:port]" this request may reach even on a private
+    // address: the user's own search engine. Other hops are checked as usual.
+    std::string privateOrigin;
     // Whether an answer goes into the cache; unset: every answer but a
     // server error or rate limit (5xx, 429). Failures are never kept.
     std::function<bool(const FetchResult &)> keep;

@@ -14,6 +14,8 @@ namespace {
 
 constexpr int kHttpPort = 80;
 constexpr int kHttpsPort = 443;
+constexpr int kUnavailable = 503;
+constexpr std::string_view kPlainText = "text/plain; charset=utf-8";
 
 // What a site that cannot be fetched gets: its name and no anchor, so its
 // outbound count is 0 and its title reads as the host.
@@ -140,17 +142,22 @@ Reply LiveGateway::KeywordSearch(const std::string &text, std::int64_t first, st
     int pages = 0;
     for (int page = 1; page <= kMaxUpstreamPages && collector.Count() < wanted; ++page) {
         std::shared_future<FetchResult> answer = m_fetcher.Fetch(m_engine.PageRequest(engineQuery, page));
-        if (answer.wait_until(deadline) != std::future_status::ready) {
-            m_log(logName + " page " + std::to_string(page) + ": no answer in time");
-            break;
+        EngineAnswer read;
+        if (answer.wait_until(deadline) == std::future_status::ready) {
+            read = m_engine.Read(answer.get());
+        } else {
+            FetchResult late;
+            late.error = "no answer within the time limit";
+            read = m_engine.Read(late);
         }
-        const EngineAnswer read = m_engine.Read(answer.get());
         if (!read.ok) {
             m_log(logName + " page " + std::to_string(page) + ": " + read.error);
-            // A first page that fails says nothing worth listing; a later
-            // one leaves what the earlier pages found.
+            // A first page that fails leaves nothing to list: the program is
+            // told why in one line rather than shown an empty page it would
+            // take for "no results". A later one leaves what the earlier
+            // pages found.
             if (page == 1)
-                return {200, RenderSearchPage(text, ListingPage{}, first, pageSize)};
+                return {kUnavailable, ForLog(m_engine.Name() + ": " + read.error), std::string(kPlainText)};
             break;
         }
         ++pages;

@@ -57,6 +57,7 @@ struct Job {
     int redirects = 0;
     bool mayFallBack = false;   // only the first https:// attempt
     bool httpsOnly = false;     // every hop, redirects included
+    std::string privateOrigin;
 };
 
 struct TlsSeen {
@@ -280,7 +281,8 @@ struct NetworkFetcher::Impl {
         auto transfer = std::make_unique<Transfer>();
         transfer->owner = this;
         transfer->host = parts.host;
-        transfer->allowPrivate = MatchConnectTo(config.connectTo, parts.host, parts.port) != nullptr;
+        transfer->allowPrivate = MatchConnectTo(config.connectTo, parts.host, parts.port) != nullptr ||
+                                 (!job->privateOrigin.empty() && Origin(parts) == job->privateOrigin);
         if (!transfer->allowPrivate) {
             const std::optional<bool> literalIsPublic = LiteralIsPublic(parts.host);
             const bool refused = literalIsPublic ? !*literalIsPublic
@@ -409,6 +411,9 @@ struct NetworkFetcher::Impl {
             result.status = status;
             result.body = std::move(transfer->body);
             result.truncated = transfer->truncated;
+            curl_off_t retryAfter = 0;
+            if (curl_easy_getinfo(easy, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0)
+                result.retryAfter = std::chrono::seconds(retryAfter);
             char *effective = nullptr;
             curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
             result.finalUrl = effective != nullptr ? effective : job->url;
@@ -610,6 +615,7 @@ void NetworkFetcher::Start(const FetchRequest &request, Callback done)
     job->deadline = Clock::now() + m_impl->config.timeLimit;
     job->mayFallBack = request.fallback == SchemeFallback::HttpAfterHttps;
     job->httpsOnly = request.httpsOnly;
+    job->privateOrigin = request.privateOrigin;
     m_impl->Submit(std::move(job));
 }
 

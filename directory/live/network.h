@@ -15,8 +15,10 @@
 // Fetches over the network, many at once, on one thread of its own that
 // drives libcurl's multi interface. Every fetch is bounded in time and size
 // and in its redirects, never reaches a private or special-use address
-// unless a --connect-to rule sends it there, never carries a credential
-// header to another origin, and identifies itself as kUserAgent. Knows nothing of the cache or robots.txt (see Fetcher).
+// unless a --connect-to rule sends it there (or it is the origin the request
+// names as its own, the user's search engine), never carries a credential
+// header to another origin, and identifies itself as kUserAgent. Knows nothing
+// of the cache or robots.txt (see Fetcher).
 namespace kelvora::directory::live {
 
 constexpr std::string_view kUserAgent = "Kelvora/1.0 (+http://kelvora.example/)";

@@ -58,7 +58,75 @@ bool PatternMatches(std::string_view pattern, std::string_view target)
     }
 }
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool IsUnreserved(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_' || c == '~';
+}
+
+void AppendEncoded(std::string &out, unsigned char byte)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    out += '%';
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0x0F];
+}
+
+// A line's key and value: "key: value", or, as the open-source matcher
+// allows for a forgotten colon, exactly two words parted by blanks.
+bool SplitRuleLine(std::string_view line, std::string_view &key, std::string_view &value)
+{
+    std::size_t separator = line.find(':');
+    std::size_t valueStart = separator + 1;
+    if (separator == std::string_view::npos) {
+        separator = line.find_first_of(" \t");
+        if (separator == std::string_view::npos)
+            return false;
+        valueStart = line.find_first_not_of(" \t", separator);
+        if (valueStart == std::string_view::npos || line.find_first_of(" \t", valueStart) != std::string_view::npos)
+            return false;
+    }
+    key = TrimLine(line.substr(0, separator));
+    value = TrimLine(line.substr(valueStart));
+    return true;
+}
+
 } // namespace
+
+std::string NormalisePercentEncoding(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+            const auto decoded = static_cast<unsigned char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            if (IsUnreserved(decoded))
+                out += static_cast<char>(decoded);
+            else
+                AppendEncoded(out, decoded);
+            i += 2;
+        } else if (byte >= 0x80 || byte < 0x21 || byte == 0x7F) {
+            AppendEncoded(out, byte);
+        } else {
+            out += static_cast<char>(byte);
+        }
+    }
+    return out;
+}
 
 RobotsRules RobotsRules::AllowAll()
 {
@@ -84,6 +152,8 @@ RobotsRules RobotsRules::Parse(std::string_view text, std::string_view token)
     bool forAnyone = false;
     bool namedUs = false;
     bool inAgents = false;   // the last line was a user-agent line
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+        text.remove_prefix(kByteOrderMark.size());
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find_first_of("\r\n", start);
@@ -93,11 +163,11 @@ RobotsRules RobotsRules::Parse(std::string_view text, std::string_view token)
         start = end + 1;
         if (const std::size_t hash = line.find('#'); hash != std::string_view::npos)
             line = line.substr(0, hash);
-        const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos)
+        std::string_view rawKey;
+        std::string_view value;
+        if (!SplitRuleLine(TrimLine(line), rawKey, value))
             continue;
-        const std::string key = LowerCase(std::string(TrimLine(line.substr(0, colon))));
-        const std::string_view value = TrimLine(line.substr(colon + 1));
+        const std::string key = LowerCase(std::string(rawKey));
         if (key == "user-agent") {
             if (!inAgents) {
                 forUs = false;
@@ -110,12 +180,14 @@ RobotsRules RobotsRules::Parse(std::string_view text, std::string_view token)
             forAnyone = forAnyone || agent == "*";
             continue;
         }
-        inAgents = false;
+        // Only a rule ends a run of user-agent lines; a Sitemap line or an
+        // unknown key between them leaves the group as it is.
         if (key != "allow" && key != "disallow")
             continue;
+        inAgents = false;
         if (value.empty())
             continue;   // "Disallow:" with no path forbids nothing
-        const Rule rule{key == "allow", std::string(value)};
+        const Rule rule{key == "allow", NormalisePercentEncoding(value)};
         if (forUs)
             ours.push_back(rule);
         if (forAnyone)
@@ -132,9 +204,10 @@ bool RobotsRules::Allows(std::string_view target) const
 {
     if (target == "/robots.txt")
         return true;
+    const std::string path = NormalisePercentEncoding(target);
     const Rule *best = nullptr;
     for (const Rule &rule : m_rules) {
-        if (!PatternMatches(rule.pattern, target))
+        if (!PatternMatches(rule.pattern, path))
             continue;
         if (best == nullptr || rule.pattern.size() > best->pattern.size() ||
             (rule.pattern.size() == best->pattern.size() && rule.allow))

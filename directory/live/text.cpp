@@ -4,6 +4,7 @@
 #include <array>
 #include <utility>
 
+#include "directory/live/idn.h"
 #include "directory/query.h"
 
 namespace kelvora::directory::live {
@@ -183,9 +184,10 @@ std::optional<std::string> ResultHost(std::string_view url)
     std::string host = parts->host;
     while (!host.empty() && host.back() == '.')
         host.pop_back();
-    if (!IsStorableHost(host))
+    std::optional<std::string> ascii = AsciiHostName(host);
+    if (!ascii || !IsStorableHost(*ascii))
         return std::nullopt;
-    return host;
+    return ascii;
 }
 
 } // namespace kelvora::directory::live

@@ -32,7 +32,8 @@ std::string Origin(const UrlParts &parts);
 // The host a search result's URL names, as the results page lists it: an
 // http or https URL's host, lower-cased, without port and trailing dot, and
 // only when it is a plain host name (letters, digits, "-" and "." with at
-// least one "."). nullopt for anything else.
+// least one "."); an international name in its ASCII ("xn--") form.
+// nullopt for anything else.
 std::optional<std::string> ResultHost(std::string_view url);
 
 } // namespace kelvora::directory::live

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "directory/live/engines.h"
+#include "directory/live/language.h"
 #include "directory/live/listing.h"
 
 using namespace kelvora::directory::live;
@@ -185,28 +186,76 @@ TEST(EngineReaders, RefuseWhatIsNotTheirAnswer)
     EXPECT_TRUE(ReadMarginaliaAnswer("{\"results\": [], \"x\": \"" + std::string(100, '[') + "\"}").ok);
 }
 
-TEST(SearchEngine, JudgesAnswersBeforeReadingThem)
+TEST(SearchEngine, JudgesAnswersBeforeReadingThemAndSaysWhatToDo)
 {
-    const SearchEngine engine(Choice(EngineChoice::Kind::Marginalia, "public"));
-    FetchResult failed;
-    failed.error = "Couldn't connect to server";
+    const SearchEngine marginalia(Choice(EngineChoice::Kind::Marginalia, "public"));
+    const SearchEngine brave(Choice(EngineChoice::Kind::Brave, "sekret"));
+    const SearchEngine searxng(Choice(EngineChoice::Kind::Searxng, "", "http://localhost:8080/searx"));
+    FetchResult unreachable;
+    unreachable.error = "Couldn't connect to server: Failed to connect to api.search.brave.com port 443";
+    FetchResult nameless;
+    nameless.error = "Couldn't resolve host name: Could not resolve host: localhost";
+    FetchResult refused;
+    refused.outcome = FetchResult::Outcome::Refused;
+    refused.error = "refused: 10.0.0.1 is not a public address";
+    FetchResult offline;
+    offline.outcome = FetchResult::Outcome::NotCached;
+    offline.error = "not in the cache (offline)";
+    FetchResult waitTwoMinutes = Answered(429, "{}");
+    waitTwoMinutes.retryAfter = std::chrono::seconds(120);
     const struct {
+        const SearchEngine *engine;
         FetchResult result;
         const char *error;
     } cases[] = {
-        {failed, "Couldn't connect to server"},
-        {Answered(429, "{}"), "rate limited (HTTP 429)"},
-        {Answered(503, kMarginalia), "rate limited (HTTP 503)"},
-        {Answered(404, kMarginalia), "answered HTTP 404"},
-        {Answered(301, kMarginalia), "answered HTTP 301"},
-        {Answered(200, kMarginalia, true), "answer larger than the size limit"},
+        {&brave, unreachable, "no answer from api.search.brave.com (could not connect)"},
+        {&searxng, nameless, "no answer from localhost (could not find its address)"},
+        {&marginalia, refused, "no answer from api2.marginalia-search.com (refused: 10.0.0.1 is not a public address)"},
+        {&searxng, offline, "not in the cache (offline)"},
+        {&marginalia, Answered(429, "{}"), "rate limited (HTTP 429); try again in 60 s or set KELVORA_SEARCH_ENGINE"},
+        {&searxng, waitTwoMinutes, "rate limited (HTTP 429); try again in 120 s or set KELVORA_SEARCH_ENGINE"},
+        {&marginalia, Answered(503, kMarginalia), "busy (HTTP 503); try again in 60 s or set KELVORA_SEARCH_ENGINE"},
+        {&searxng, Answered(403, "<html>Forbidden</html>"),
+         "the JSON format is turned off (HTTP 403); add \"search: formats: [html, json]\" to settings.yml"},
+        {&brave, Answered(401, "{}"), "the API key was refused (HTTP 401); give a valid one as brave:KEY"},
+        {&marginalia, Answered(403, "{}"), "the API key was refused (HTTP 403); give a valid one as marginalia:KEY"},
+        {&searxng, Answered(502, "bad gateway"), "server error (HTTP 502)"},
+        {&marginalia, Answered(404, kMarginalia), "answered HTTP 404"},
+        {&marginalia, Answered(301, kMarginalia), "answered HTTP 301"},
+        {&marginalia, Answered(200, kMarginalia, true), "answer larger than the size limit"},
     };
     for (const auto &c : cases) {
-        const EngineAnswer answer = engine.Read(c.result);
+        const EngineAnswer answer = c.engine->Read(c.result);
         EXPECT_FALSE(answer.ok) << c.error;
         EXPECT_EQ(answer.error, c.error);
+        EXPECT_EQ(answer.error.find('\n'), std::string::npos);
     }
-    EXPECT_TRUE(engine.Read(Answered(200, kMarginalia)).ok);
+    EXPECT_TRUE(marginalia.Read(Answered(200, kMarginalia)).ok);
+    EXPECT_TRUE(searxng.Read(Answered(200, R"({"results": []})")).ok);   // nothing found is an answer
+}
+
+TEST(SearchEngine, AcceptLanguageComesFromTheUsersLocale)
+{
+    const struct {
+        const char *locale;
+        const char *language;
+    } cases[] = {
+        {"de_DE.UTF-8", "de-DE,de;q=0.9,en;q=0.5"},
+        {"en_GB.UTF-8", "en-GB,en;q=0.9"},
+        {"fr", "fr,en;q=0.5"},
+        {"EN_us", "en-US,en;q=0.9"},
+        {"sr_RS@latin", "sr-RS,sr;q=0.9,en;q=0.5"},
+        {"es_419.UTF-8", "es-419,es;q=0.9,en;q=0.5"},
+        {"ast_ES.UTF-8", "ast-ES,ast;q=0.9,en;q=0.5"},
+        {"C", "en"},
+        {"C.UTF-8", "en"},
+        {"POSIX", "en"},
+        {"", "en"},
+        {"de_DE\r\nX-Evil: 1", "en"},
+        {"toolong_XX", "en"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(AcceptLanguageFor(c.locale), c.language) << c.locale;
 }
 
 TEST(SearchEngine, RequestsKeepTheQueryAndKeepKeysOutOfTheCache)
@@ -229,16 +278,30 @@ TEST(SearchEngine, RequestsKeepTheQueryAndKeepKeysOutOfTheCache)
     EXPECT_NE(std::find(marginalia.headers.begin(), marginalia.headers.end(), "API-Key: sekret"),
               marginalia.headers.end());
 
+    // SearXNG's limiter wants what a browser sends; its own origin may be
+    // private, nothing else may.
+    EXPECT_NE(std::find(searxng.headers.begin(), searxng.headers.end(), "Accept: application/json, text/html;q=0.8"),
+              searxng.headers.end());
+    EXPECT_EQ(std::count_if(searxng.headers.begin(), searxng.headers.end(),
+                            [](const std::string &header) { return header.rfind("Accept-Language: ", 0) == 0; }),
+              1);
+    EXPECT_EQ(searxng.privateOrigin, "https://searx.test");
+    EXPECT_EQ(brave.privateOrigin, "");
+    EXPECT_EQ(marginalia.privateOrigin, "");
+
     for (const FetchRequest *request : {&searxng, &brave, &marginalia}) {
         EXPECT_EQ(request->Key().find("sekret"), std::string::npos) << request->Key();
-        EXPECT_NE(std::find(request->headers.begin(), request->headers.end(), "Accept: application/json"),
-                  request->headers.end());
+        EXPECT_EQ(std::count_if(request->headers.begin(), request->headers.end(),
+                                [](const std::string &header) { return header.rfind("Accept: ", 0) == 0; }),
+                  1);
         // Only a readable answer is worth keeping.
         ASSERT_TRUE(request->keep);
         EXPECT_FALSE(request->keep(Answered(200, "<html>busy</html>")));
         EXPECT_FALSE(request->keep(Answered(503, kMarginalia)));
     }
     EXPECT_TRUE(marginalia.keep(Answered(200, kMarginalia)));
+    EXPECT_NE(std::find(marginalia.headers.begin(), marginalia.headers.end(), "Accept: application/json"),
+              marginalia.headers.end());
 }
 
 TEST(HostCollector, OneListingPerHostInOrderWithPlainTexts)

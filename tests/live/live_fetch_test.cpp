@@ -463,6 +463,35 @@ TEST(Fetcher, ObeysRobotsTxtForPagesOtherThanTheRoot)
     EXPECT_EQ(fake.CountFor("www.d.test", "/contact"), 0u);
 }
 
+TEST(Fetcher, UsesAFetchedRobotsTxtForADayAtMost)
+{
+    FakeUpstream fake;
+    fake.SetHandler("www.a.test", [](const UpstreamRequest &request) {
+        return Page(request.path == "/robots.txt" ? "User-agent: *\nDisallow: /private\n" : "page");
+    });
+    std::atomic<std::int64_t> now{1'700'000'000};
+    WebCache cache(TemporaryFolder() + "/cache.db", kDefaultCacheBytes, [&now] { return now.load(); });
+    NetworkFetcher network(ConfigFor(fake));
+    Fetcher fetcher(cache, &network, [](const std::string &) {});
+    const auto fetchObeying = [&fetcher](const std::string &path) {
+        FetchRequest request = Get("https://www.a.test" + path);
+        request.robots = RobotsCheck::Obey;
+        return fetcher.Fetch(request).get();
+    };
+    const struct {
+        std::int64_t hoursLater;
+        const char *path;
+        std::size_t robotsFetches;
+    } steps[] = {{0, "/one", 1}, {23, "/two", 1}, {25, "/three", 2}, {47, "/four", 2}, {50, "/five", 3}};
+    const std::int64_t start = now;
+    for (const auto &step : steps) {
+        now = start + step.hoursLater * 3600;
+        EXPECT_EQ(fetchObeying(step.path).body, "page") << step.path;
+        EXPECT_EQ(fake.CountFor("www.a.test", "/robots.txt"), step.robotsFetches) << step.path;
+    }
+    EXPECT_EQ(fetchObeying("/private/x").outcome, FetchResult::Outcome::Disallowed);
+}
+
 TEST(Fetcher, OfflineAnswersFromTheCacheAlone)
 {
     WebCache cache(TemporaryFolder() + "/cache.db");

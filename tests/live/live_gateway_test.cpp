@@ -188,7 +188,7 @@ TEST(LiveSearch, EveryEngineTextIsEscaped)
     EXPECT_NE(reply.body.find("Fine &amp; dandy"), std::string::npos);   // decoded once, escaped once
 }
 
-TEST(LiveSearch, AnEngineThatFailsGivesAnEmptyPageAndTheLogSaysWhy)
+TEST(LiveSearch, AnEngineThatFailsIsAnswered503AndTheLineSaysWhy)
 {
     const struct {
         const char *what;
@@ -197,9 +197,10 @@ TEST(LiveSearch, AnEngineThatFailsGivesAnEmptyPageAndTheLogSaysWhy)
         std::chrono::milliseconds delay;
         const char *logged;
     } cases[] = {
-        {"server error", 500, "{}", 0ms, "answered HTTP 500"},
-        {"rate limit", 429, "slow down", 0ms, "rate limited (HTTP 429)"},
-        {"overloaded", 503, "busy", 0ms, "rate limited (HTTP 503)"},
+        {"server error", 500, "{}", 0ms, "server error (HTTP 500)"},
+        {"rate limit", 429, "slow down", 0ms, "rate limited (HTTP 429); try again in 60 s"},
+        {"overloaded", 503, "busy", 0ms, "busy (HTTP 503); try again in 60 s"},
+        {"bad key", 401, "{}", 0ms, "the API key was refused (HTTP 401); give a valid one as marginalia:KEY"},
         {"cut JSON", 200, "{\"results\": [{\"url\": \"https://www.site01.test/\"", 0ms, "malformed JSON"},
         {"not an object", 200, "[1, 2, 3]", 0ms, "malformed JSON (not an object)"},
         {"no results list", 200, "{\"results\": {\"url\": 1}}", 0ms, "no \"results\" list"},
@@ -223,10 +224,10 @@ TEST(LiveSearch, AnEngineThatFailsGivesAnEmptyPageAndTheLogSaysWhy)
         const auto start = std::chrono::steady_clock::now();
         const Reply reply = rig.Search(std::string("p=%22") + c.what + "%22&n=20&b=1");
         EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << c.what;
-        EXPECT_EQ(reply.status, 200) << c.what;
-        const ProgramView view = ReadAsTheProgram(reply.body);
-        EXPECT_TRUE(view.hosts.empty()) << c.what;
-        EXPECT_EQ(view.total, "0") << c.what;
+        EXPECT_EQ(reply.status, 503) << c.what;
+        EXPECT_EQ(reply.body.rfind("marginalia: ", 0), 0u) << c.what << ": " << reply.body;
+        EXPECT_NE(reply.body.find(c.logged), std::string::npos) << c.what << ": " << reply.body;
+        EXPECT_EQ(reply.body.find('\n'), std::string::npos) << c.what;
         EXPECT_NE(rig.Log().find(c.logged), std::string::npos) << c.what << "\n" << rig.Log();
     }
     // Nothing of it was kept: the engine is asked again next time.

@@ -302,6 +302,49 @@ TEST(Robots, NamedGroupsWinAndTheLongestRuleDecides)
     EXPECT_TRUE(RobotsRules::AllowAll().Allows("/a"));
 }
 
+TEST(Robots, ReadsRealFilesAsTheRfcAndTheOpenSourceMatcherDo)
+{
+    const struct {
+        const char *what;
+        const char *file;
+        const char *target;
+        bool allowed;
+    } cases[] = {
+        // A byte-order mark does not hide the first line.
+        {"mark before a star group", "\xEF\xBB\xBFUser-agent: *\nDisallow: /private\n", "/private/x", false},
+        {"mark before our group", "\xEF\xBB\xBFUser-agent: kelvora\nDisallow: /\n", "/a", false},
+        {"mark alone", "\xEF\xBB\xBF", "/a", true},
+        // Only a rule ends a run of user-agent lines.
+        {"sitemap inside the agents", "User-agent: kelvora\nSitemap: https://a.test/s.xml\nUser-agent: other\n"
+                                      "Disallow: /x\n", "/x", false},
+        {"unknown key inside the agents", "User-agent: kelvora\nCrawl-delay: 5\nUser-agent: googlebot\n"
+                                          "Disallow: /y\n", "/y", false},
+        {"sitemap between rules", "User-agent: kelvora\nDisallow: /a\nSitemap: /s.xml\nDisallow: /b\n", "/b", false},
+        {"a rule does end the run", "User-agent: kelvora\nDisallow: /a\nUser-agent: other\nDisallow: /b\n", "/b",
+         true},
+        // Patterns and paths are compared in one percent-encoded form.
+        {"raw pattern, encoded path", "User-agent: *\nDisallow: /\xC3\xA1\n", "/%C3%A1", false},
+        {"encoded pattern, raw path", "User-agent: *\nDisallow: /%C3%A1\n", "/\xC3\xA1/x", false},
+        {"lower-case hex in the pattern", "User-agent: *\nDisallow: /%aa\n", "/%AA", false},
+        {"lower-case hex in the path", "User-agent: *\nDisallow: /%AA\n", "/%aa", false},
+        {"encoded unreserved letters", "User-agent: *\nDisallow: /foo/bar/%62%61%7A\n", "/foo/bar/baz", false},
+        {"plain letters, encoded path", "User-agent: *\nDisallow: /baz\n", "/%62az", false},
+        {"an encoded slash stays one", "User-agent: *\nDisallow: /a%2Fb\n", "/a/b", true},
+        {"longest after encoding", "User-agent: *\nDisallow: /caf\nAllow: /caf\xC3\xA9\n", "/caf%c3%a9", true},
+        {"encoded star is no wildcard", "User-agent: *\nDisallow: /a%2A\n", "/ab", true},
+        // A forgotten colon, when key and value are one word each.
+        {"agent and rule without colons", "user-agent kelvora\ndisallow /private\n", "/private", false},
+        {"named group without colons", "User-agent: *\nDisallow: /\n\nuser-agent\tkelvora\nallow /\n", "/x", true},
+        {"three words are no line", "user-agent kelvora extra\ndisallow /x\n", "/x", true},
+        {"a value of two words is no rule", "User-agent: kelvora\ndisallow /x /y\n", "/x", true},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(RobotsRules::Parse(c.file).Allows(c.target), c.allowed) << c.what;
+
+    EXPECT_EQ(NormalisePercentEncoding("/\xC3\xA1%aa%41%2f*$ b"), "/%C3%A1%AAA%2F*$%20b");
+    EXPECT_EQ(NormalisePercentEncoding("100%"), "100%");   // a lone "%" stays as it is
+}
+
 TEST(LiveText, PlainTextOfEngineMarkup)
 {
     const struct {
@@ -348,7 +391,13 @@ TEST(LiveText, UrlsAndTheHostsResultsList)
         {"https://[2001:db8::1]/", nullptr},
         {"https://localhost/", nullptr},
         {"https://ex ample.org/", nullptr},
-        {"https://bücher.de/", nullptr},
+        {"https://bücher.de/", "xn--bcher-kva.de"},
+        {"https://BÜCHER.de./", "xn--bcher-kva.de"},
+        {"https://faß.de/", "xn--fa-hia.de"},   // non-transitional: "ß" is kept, not made "ss"
+        {"https://xn--bcher-kva.de/", "xn--bcher-kva.de"},
+        {"https://☃.com/", nullptr},
+        {"https://-bücher.de/", nullptr},
+        {"https://b\xFF" "cher.de/", nullptr},
         {"https://example.org:99999/", nullptr},
         {"//example.org/", nullptr},
         {"", nullptr},

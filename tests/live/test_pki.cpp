@@ -65,6 +65,7 @@ std::vector<std::string> ServerNames()
     }
     for (char c = 'a'; c <= 'e'; ++c)
         names.push_back(std::string("www.") + c + ".test");
+    names.emplace_back("xn--bcher-kva.test");   // bücher.test
     return names;
 }
 

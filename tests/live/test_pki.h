@@ -24,8 +24,8 @@ struct TestPki {
 // The names the server certificate holds: every engine's host (searx.test
 // for SearXNG), the archive's, rdap.org and rdap.registry.test, the rank
 // lists' publishers (tranco-list.eu, downloads.majestic.com,
-// data.commoncrawl.org),
-// www.site01.test to www.site40.test, www.a.test to www.e.test.
+// data.commoncrawl.org), www.site01.test to www.site40.test, www.a.test to
+// www.e.test, and the international name xn--bcher-kva.test.
 std::vector<std::string> ServerNames();
 
 // Made once per test program; aborts the test program when openssl fails.
