@@ -162,6 +162,9 @@ std::string replaceWithAutomaton(std::string text, const std::string &pattern, b
     const Automaton automaton(pattern);
     const std::size_t m = pattern.size();
     const bool mayGrow = replacement.size() > m;
+    const bool inertReplacement = std::none_of(replacement.begin(), replacement.end(), [&pattern](char c) {
+        return pattern.find(static_cast<char>(lower(c))) != std::string::npos;
+    });
     const std::size_t budget = kReplaceWorkSlack + kReplaceWorkFactor * (text.size() + 1) * (replacement.size() + 1);
     std::size_t work = 0;
     // Writing over the text cannot be undone, but needs no cut-off either: it
@@ -219,7 +222,13 @@ std::string replaceWithAutomaton(std::string text, const std::string &pattern, b
         if (work > budget)
             return text;
         state = automaton.stateAfter(out.data(), out.length());
-        if (!replacement.empty())
+        if (replacement.empty())
+            continue;
+        // From no partial match, a replacement without any byte of the
+        // pattern leaves none either: it goes over in one piece.
+        if (state == 0 && inertReplacement)
+            out.append(replacement.data(), replacement.size());
+        else
             pending.push_back(0);
     }
     return out.take();
