@@ -57,10 +57,10 @@ constexpr std::size_t kReplaceWorkFactor = 4;
 // back to comparing the output's tail.
 constexpr std::size_t kMaxAutomatonPattern = 1024;
 
-// The output is written through a raw index. When no replacement is longer
+// The output is written through a raw index. When the replacement is shorter
 // than the pattern it is written over the text itself: every occurrence then
-// shortens what is left to read by at least the bytes it adds, so the output
-// never overtakes the reading and no second page-sized buffer is needed.
+// shortens what is left to read, so the output never overtakes the reading
+// and no second page-sized buffer is needed.
 class Output {
 public:
     Output(std::string &text, std::size_t replacementLength, std::size_t patternLength)
