@@ -5,6 +5,7 @@
 #include <QTimerEvent>
 #include <QWidget>
 
+#include <algorithm>
 #include <utility>
 
 namespace kelvora {
@@ -36,19 +37,30 @@ bool PaintPacer::eventFilter(QObject *watched, QEvent *event)
     auto *window = static_cast<QWidget *>(watched);
     if (!window->isWindow())
         return false;
-    const Clock::time_point now = Clock::now();
-    const auto since = now - m_lastPaint;
-    if (since >= kFrameInterval) {
-        m_lastPaint = now;
-        return false;
+    const auto since = Clock::now() - m_lastPaint;
+    if (since >= m_interval) {
+        paint(window, event);
+        return true;
     }
     if (!m_held.contains(window))
         m_held.append(window);
     if (!m_timer.isActive()) {
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(kFrameInterval - since);
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_interval - since);
         m_timer.start(static_cast<int>(wait.count()), Qt::PreciseTimer, this);
     }
     return true;
+}
+
+// Delivers the request past the filter and sets the next interval from how
+// long the repaint took.
+void PaintPacer::paint(QWidget *window, QEvent *request)
+{
+    const Clock::time_point start = Clock::now();
+    m_releasing = true;
+    QCoreApplication::sendEvent(window, request);
+    m_releasing = false;
+    m_lastPaint = Clock::now();
+    m_interval = std::max<Clock::duration>(kFrameInterval, kPaintShare * (m_lastPaint - start));
 }
 
 void PaintPacer::timerEvent(QTimerEvent *event)
@@ -65,15 +77,12 @@ void PaintPacer::timerEvent(QTimerEvent *event)
 void PaintPacer::release()
 {
     const QList<QPointer<QWidget>> held = std::exchange(m_held, {});
-    m_lastPaint = Clock::now();
-    m_releasing = true;
     for (const QPointer<QWidget> &window : held) {
         if (!window)
             continue;
         QEvent request(QEvent::UpdateRequest);
-        QCoreApplication::sendEvent(window, &request);
+        paint(window, &request);
     }
-    m_releasing = false;
 }
 
 } // namespace kelvora
