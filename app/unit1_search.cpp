@@ -24,6 +24,7 @@
 #include "dialogs/startunit.h"
 #include "platform/escape_key.h"
 #include "platform/message_pump.h"
+#include "platform/paint_pacer.h"
 #include "ui_startunit.h"
 #include "ui_unit1.h"
 #include "web/http.h"
@@ -309,6 +310,9 @@ void TForm1::BitBtn2Click()
 
 bool TForm1::RunSearch(const QString &query, int count, int offset, QString *endText)
 {
+    // The run pumps after every step; painting at each would cost more than
+    // the network does.
+    const kelvora::PaintPacer pacer;
     m_ui->DateLabel->clear();
     m_ui->ResultsLabel->clear();
     m_ui->StatusBar1->showMessage(query);

@@ -1,10 +1,16 @@
 // One keyword search of 20 results (61 requests) against the loopback fake,
-// timed three ways: the program's run (RunSearch with every pump and table
-// update), the same 61 fetches with HttpGet alone, and the same 61 URLs with
-// curl. The difference between the first two is the program's own cost,
-// mostly the painting of the growing rows (a hidden-window run shows how much).
+// timed four ways: the program's run (RunSearch with every pump and table
+// update), the same 61 fetches with HttpGet alone, the same 61 URLs with curl,
+// and the floor: the very request bytes the run sent, replayed over plain
+// blocking sockets one after another. run / floor is the program's overhead
+// on top of the network; the hidden-window run shows how much is painting.
 #include <QApplication>
 #include <QRadioButton>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -84,6 +90,34 @@ double timeFetches(const std::vector<std::string> &urls)
     return millisecondsSince(start);
 }
 
+// The request heads exactly as the run sent them, in its order, answered by
+// the same server; each answer is read to the server's close.
+double timeFloor(const std::vector<std::string> &heads, std::uint16_t port)
+{
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    server.sin_port = htons(port);
+    char buffer[64 * 1024];
+    const Clock::time_point start = Clock::now();
+    for (const std::string &head : heads) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        std::size_t received = 0;
+        if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&server), sizeof server) == 0
+            && ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(head.size())) {
+            for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+                received += static_cast<std::size_t>(got);
+        }
+        if (fd >= 0)
+            ::close(fd);
+        if (received == 0) {
+            std::fprintf(stderr, "no answer to the replayed request %s\n", head.substr(0, head.find('\r')).c_str());
+            std::exit(1);
+        }
+    }
+    return millisecondsSince(start);
+}
+
 double timeCurl(const std::string &command)
 {
     const Clock::time_point start = Clock::now();
@@ -117,13 +151,22 @@ int main(int argc, char **argv)
     // connection since the fake closes after every answer.
     const std::string curl = "curl -s --fail --connect-to ::127.0.0.1:" + port + " -K " + config;
 
+    const std::size_t headsBefore = fake.requestHeads().size();
     timeRun();   // warm-up: first paint, first allocations
+    const std::vector<std::string> allHeads = fake.requestHeads();
+    const std::vector<std::string> heads(allHeads.begin() + static_cast<std::ptrdiff_t>(headsBefore), allHeads.end());
+    if (heads.size() != urls.size()) {
+        std::fprintf(stderr, "the run sent %zu requests, %zu expected\n", heads.size(), urls.size());
+        return 1;
+    }
     timeFetches(urls);
     timeCurl(curl);
+    timeFloor(heads, fake.port());
 
-    std::vector<double> runs, hiddenRuns, fetches, curls;
+    std::vector<double> runs, hiddenRuns, fetches, curls, floors;
     for (int round = 0; round < kRounds; ++round) {
         runs.push_back(timeRun());
+        floors.push_back(timeFloor(heads, fake.port()));
         fetches.push_back(timeFetches(urls));
         curls.push_back(timeCurl(curl));
         // The same run with the window hidden: what remains is the run's own
@@ -138,13 +181,17 @@ int main(int argc, char **argv)
     const double fetch = median(fetches);
     const double viaCurl = median(curls);
     const double hidden = median(hiddenRuns);
+    const double floor = median(floors);
     std::printf("requests per run:               %zu\n", urls.size());
     std::printf("run (RunSearch, median of %d):  %.2f ms\n", kRounds, run);
     std::printf("same fetches with HttpGet only: %.2f ms\n", fetch);
+    std::printf("floor (same bytes, raw sockets): %.2f ms\n", floor);
     std::printf("same URLs with one curl:        %.2f ms\n", viaCurl);
     std::printf("run with the window hidden:     %.2f ms\n", hidden);
     std::printf("program's own time per row:     %.3f ms (%.3f ms without painting)\n",
                 (run - fetch) / kResults, (hidden - fetch) / kResults);
+    std::printf("pause per request over floor:   %.3f ms\n", (run - floor) / static_cast<double>(urls.size()));
     std::printf("run / curl:                     %.2f\n", run / viaCurl);
+    std::printf("run / floor:                    %.2f\n", run / floor);
     return 0;
 }

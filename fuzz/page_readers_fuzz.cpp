@@ -56,6 +56,12 @@ void checkReaders(const std::string &page)
 
     Require(allDigits(kelvora::ParseTrafficRank(page, hooks)), "ParseTrafficRank gives digits only");
     Require(allDigits(kelvora::ParseTrafficRank(lower, hooks)), "ParseTrafficRank gives digits only");
+    // The readers search without case: the page's letter case changes no figure.
+    Require(kelvora::ParseTrafficRank(page, hooks) == kelvora::ParseTrafficRank(lower, hooks),
+            "ParseTrafficRank ignores letter case");
+    Require(popularity == kelvora::ReadLinkPopularity(lower), "ReadLinkPopularity ignores letter case");
+    Require(kelvora::CountOutboundAnchors(page) == kelvora::CountOutboundAnchors(lower),
+            "CountOutboundAnchors ignores letter case");
     Require(kelvora::ParseCompetitor(lower, hooks).size() <= page.size(), "ParseCompetitor is part of the page");
 
     const std::string since = kelvora::ParseOnlineSince(page);

@@ -35,6 +35,28 @@ void checkLowerCase(const std::string &text)
     }
 }
 
+std::string naiveLowerCase(std::string text)
+{
+    for (char &c : text) {
+        if (isUpper(c))
+            c = static_cast<char>(c + 32);
+    }
+    return text;
+}
+
+void checkFindIgnoreCase(const std::string &pattern, const std::string &text, long long index)
+{
+    const auto from = static_cast<std::size_t>(std::clamp(index, 0LL, static_cast<long long>(text.size()) + 1));
+    const std::size_t expected = pattern.empty() || from > text.size()
+                                     ? std::string::npos
+                                     : naiveLowerCase(text).find(naiveLowerCase(pattern), from);
+    Require(kelvora::FindIgnoreCase(text, pattern, from) == expected,
+            "FindIgnoreCase is the leftmost case-free occurrence at or after its start");
+    const std::size_t first = pattern.empty() ? std::string::npos : naiveLowerCase(text).find(naiveLowerCase(pattern));
+    Require(kelvora::PosIgnoreCase(pattern, text) == (first == std::string::npos ? 0 : first + 1),
+            "PosIgnoreCase is the leftmost case-free 1-based position");
+}
+
 void checkPosAndCopy(const std::string &pattern, const std::string &text, long long index, long long count)
 {
     const std::size_t position = kelvora::Pos(pattern, text);
@@ -106,6 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     checkLowerCase(text);
     checkPosAndCopy(pattern, text, index, count);
+    checkFindIgnoreCase(pattern, text, index);
     checkReplace(pattern, replacement, text);
     checkHostHelpers(text);
     return 0;

@@ -21,19 +21,22 @@ constexpr std::int64_t maxRankPoints = 25;
 // the full rank points.
 constexpr std::int64_t rankPointsBase = 27;
 
-std::int32_t CountInLowerCase(std::string_view page)
+// Reads the page as it came: letters are compared without case, so no
+// lower-cased copy of the page is made.
+std::int32_t CountAnchors(std::string_view page)
 {
     std::int32_t count = 0;
     std::size_t from = 0;
     while (count < std::numeric_limits<std::int32_t>::max()) {
-        const std::size_t start = page.find("<a ", from);
+        const std::size_t start = FindIgnoreCase(page, "<a ", from);
         if (start == std::string_view::npos)
             break;
         const std::size_t close = page.find('>', start);
         if (close == std::string_view::npos)
             break;
         const std::string_view tag = page.substr(start, close - start + 1);
-        if (Contains(tag, "http://") || Contains(tag, "https://") || Contains(tag, "www."))
+        if (ContainsIgnoreCase(tag, "http://") || ContainsIgnoreCase(tag, "https://")
+            || ContainsIgnoreCase(tag, "www."))
             ++count;
         from = close;
     }
@@ -52,7 +55,7 @@ std::int64_t PopularityPoints(std::int32_t popularity)
 
 std::int32_t CountOutboundAnchors(const std::string &page)
 {
-    return CountInLowerCase(LowerCase(page));
+    return CountAnchors(page);
 }
 
 std::int32_t CountOutboundLinks(const std::string &host, const PageHooks &hooks)
@@ -67,8 +70,7 @@ std::int32_t CountOutboundLinks(const std::string &host, const PageHooks &hooks)
     }
     try {
         hooks.Pump();
-        page = LowerCase(std::move(page));
-        return CountInLowerCase(page);
+        return CountAnchors(page);
     } catch (...) {
         return 0;
     }

@@ -14,26 +14,6 @@ namespace {
 constexpr std::size_t totalWindowLength = 300;
 constexpr int httpPort = 80;
 
-// Leftmost occurrence of a lower-case pattern in text, ignoring ASCII case;
-// npos when absent. Spares a lower-cased copy of the whole page.
-std::size_t FindIgnoreCase(std::string_view text, std::string_view lowerPattern)
-{
-    if (lowerPattern.empty() || text.size() < lowerPattern.size())
-        return std::string_view::npos;
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + ('a' - 'A')) : c; };
-    const std::size_t last = text.size() - lowerPattern.size();
-    for (std::size_t i = 0; i <= last; ++i) {
-        if (lower(text[i]) != lowerPattern[0])
-            continue;
-        std::size_t j = 1;
-        while (j < lowerPattern.size() && lower(text[i + j]) == lowerPattern[j])
-            ++j;
-        if (j == lowerPattern.size())
-            return i;
-    }
-    return std::string_view::npos;
-}
-
 } // namespace
 
 std::string ReadLinkPopularity(const std::string &page)

@@ -1,5 +1,7 @@
 #include "web/text.h"
 
+#include "web/text_search.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -34,6 +36,13 @@ bool hasAsciiLetter(std::string_view text)
     });
 }
 
+// The leftmost occurrence at or after from of a pattern already lower-cased;
+// a pattern without letters is a plain byte search.
+std::size_t findFolded(std::string_view text, std::string_view folded, bool hasLetter, std::size_t from)
+{
+    return hasLetter ? search::FindFolded(text, folded, from) : search::FindExact(text, folded, from);
+}
+
 // A replacement that does not contain the pattern can still rebuild it with
 // its neighbours again and again ("ab" -> "bba" doubles the b's each time an
 // a passes them, so a^40 b would grow to 2^40 bytes). No caller passes such a
@@ -48,35 +57,47 @@ constexpr std::size_t kReplaceWorkFactor = 4;
 // back to comparing the output's tail.
 constexpr std::size_t kMaxAutomatonPattern = 1024;
 
-// The output is written through a raw index; it grows only when a replacement
-// is longer than the pattern.
+// The output is written through a raw index. When the replacement is shorter
+// than the pattern it is written over the text itself: every occurrence then
+// shortens what is left to read, so the output never overtakes the reading
+// and no second page-sized buffer is needed.
 class Output {
 public:
-    explicit Output(std::size_t capacity) : m_bytes(capacity, '\0') {}
+    Output(std::string &text, std::size_t replacementLength, std::size_t patternLength)
+        : m_bytes(replacementLength < patternLength ? &text : &m_own)
+    {
+        if (m_bytes == &m_own)
+            m_own.resize(text.size() + text.size() / 8 + replacementLength);
+    }
 
     void reserveMore(std::size_t extra)
     {
-        if (m_length + extra > m_bytes.size())
-            m_bytes.resize(std::max(m_bytes.size() * 2, m_length + extra));
+        // Never reached while writing over the text (see above), which keeps
+        // the text's buffer where the reader looks.
+        if (m_length + extra > m_bytes->size())
+            m_bytes->resize(std::max(m_bytes->size() * 2, m_length + extra));
     }
-    void put(char c) { m_bytes[m_length++] = c; }
+    void put(char c) { (*m_bytes)[m_length++] = c; }
+    // The source may overlap the output when writing over the text.
     void append(const char *data, std::size_t size)
     {
         reserveMore(size);
-        std::memcpy(m_bytes.data() + m_length, data, size);
+        if (data != m_bytes->data() + m_length)
+            std::memmove(m_bytes->data() + m_length, data, size);
         m_length += size;
     }
     void drop(std::size_t count) { m_length -= count; }
     std::size_t length() const { return m_length; }
-    const char *data() const { return m_bytes.data(); }
+    const char *data() const { return m_bytes->data(); }
     std::string take()
     {
-        m_bytes.resize(m_length);
-        return std::move(m_bytes);
+        m_bytes->resize(m_length);
+        return std::move(*m_bytes);
     }
 
 private:
-    std::string m_bytes;
+    std::string m_own;
+    std::string *m_bytes;
     std::size_t m_length = 0;
 };
 
@@ -95,15 +116,23 @@ public:
             m_table[j * 256 + next] = static_cast<std::uint16_t>(j + 1);
             fallback = m_table[fallback * 256 + next];
         }
+        for (std::size_t j = 0; j + 1 < m_length; ++j)
+            m_inPrefix[static_cast<unsigned char>(pattern[j])] = true;
     }
 
     unsigned step(unsigned state, char c) const { return m_table[state * 256u + lower(c)]; }
+    // False when a text ending in c can end no proper prefix of the pattern.
+    bool mayEndPrefix(char c) const { return m_inPrefix[lower(c)]; }
     bool accepts(unsigned state) const { return state == m_length; }
     // The state after the whole text depends only on its last m - 1 bytes, as
     // long as no occurrence ends there; so after cutting an occurrence off, a
     // short rerun restores it without keeping a state per byte.
     unsigned stateAfter(const char *text, std::size_t length) const
     {
+        // A text whose last byte occurs nowhere in the pattern before its
+        // last byte ends no prefix of it: the common case, with no rerun.
+        if (length == 0 || !mayEndPrefix(text[length - 1]))
+            return 0;
         const std::size_t tail = std::min(length, m_length - 1);
         unsigned state = 0;
         for (std::size_t i = length - tail; i < length; ++i)
@@ -114,19 +143,8 @@ public:
 private:
     std::size_t m_length;
     std::vector<std::uint16_t> m_table;
+    std::array<bool, 256> m_inPrefix{};
 };
-
-// Index of the first byte at or after from that can start an occurrence.
-std::size_t nextStart(std::string_view text, std::size_t from, unsigned char first)
-{
-    if (first < 'a' || first > 'z') {
-        const void *found = std::memchr(text.data() + from, first, text.size() - from);
-        return found ? static_cast<const char *>(found) - text.data() : text.size();
-    }
-    while (from < text.size() && lower(text[from]) != first)
-        ++from;
-    return from;
-}
 
 // Reads the text left to right into the output. Whenever the output ends with
 // the pattern, that occurrence is the leftmost one of the whole current text
@@ -134,52 +152,84 @@ std::size_t nextStart(std::string_view text, std::size_t from, unsigned char fir
 // cut off and the replacement is read next, ahead of the rest of the input:
 // exactly what restarting the search from the first character would find.
 // The output before the cut never holds an occurrence, which is why a search
-// may resume right there.
-std::string replaceWithAutomaton(std::string_view text, const std::string &pattern, std::string_view replacement)
+// may resume right there. While no prefix of the pattern is pending at the
+// output's end, the next occurrence in the input is the next one in the whole
+// text, so the bytes up to it go over in one piece. firstOccurrence is the
+// index of the input's first occurrence.
+std::string replaceWithAutomaton(std::string text, const std::string &pattern, bool hasLetter,
+                                 std::string_view replacement, std::size_t firstOccurrence)
 {
     const Automaton automaton(pattern);
     const std::size_t m = pattern.size();
-    const auto first = static_cast<unsigned char>(pattern[0]);
     const bool mayGrow = replacement.size() > m;
+    const bool inertReplacement = std::none_of(replacement.begin(), replacement.end(), [&pattern](char c) {
+        return pattern.find(static_cast<char>(lower(c))) != std::string::npos;
+    });
     const std::size_t budget = kReplaceWorkSlack + kReplaceWorkFactor * (text.size() + 1) * (replacement.size() + 1);
     std::size_t work = 0;
-
-    Output out(text.size());
+    // Writing over the text cannot be undone, but needs no cut-off either: it
+    // happens only when every occurrence shortens the text, so the work stays
+    // below the budget, and the text comes back unchanged only from a copy.
+    const std::string_view input(text);
+    Output out(text, replacement.size(), m);
     // Replacements still being read, innermost last: the offset reached in each.
     std::vector<std::size_t> pending;
-    std::size_t input = 0;
+    std::size_t at = 0;
+    // The leftmost occurrence in the input at or after at, while known.
+    std::size_t next = firstOccurrence;
+    bool nextKnown = true;
     unsigned state = 0;
     for (;;) {
-        char c;
-        if (!pending.empty()) {
-            c = replacement[pending.back()++];
-            if (pending.back() == replacement.size())
-                pending.pop_back();
-            out.reserveMore(1);
-        } else {
-            if (state == 0) {
-                // Bytes that cannot start an occurrence go over in one piece.
-                const std::size_t start = nextStart(text, input, first);
-                out.append(text.data() + input, start - input);
-                input = start;
-            }
-            if (input == text.size())
+        if (pending.empty() && state == 0) {
+            if (!nextKnown || (next != std::string_view::npos && next < at))
+                next = findFolded(input, pattern, hasLetter, at);
+            nextKnown = true;
+            const std::size_t end = next == std::string_view::npos ? input.size() : next;
+            out.append(input.data() + at, end - at);
+            // Judged from the input, which the copy above has not just written.
+            const bool plainEnd = end > at && !automaton.mayEndPrefix(input[end - 1]);
+            at = end;
+            if (at == input.size())
                 break;
-            c = text[input++];
-            if (mayGrow)
+            // The occurrence itself never reaches the output.
+            at += m;
+            nextKnown = false;
+            if (plainEnd && replacement.empty()) {
+                work += m;
+                continue;
+            }
+        } else {
+            char c;
+            if (!pending.empty()) {
+                c = replacement[pending.back()++];
+                if (pending.back() == replacement.size())
+                    pending.pop_back();
                 out.reserveMore(1);
-        }
-        out.put(c);
-        state = automaton.step(state, c);
-        if (automaton.accepts(state)) {
-            work += m + replacement.size();
-            if (work > budget)
-                return std::string(text);
+            } else {
+                if (at == input.size())
+                    break;
+                c = input[at++];
+                if (mayGrow)
+                    out.reserveMore(1);
+            }
+            out.put(c);
+            state = automaton.step(state, c);
+            if (!automaton.accepts(state))
+                continue;
             out.drop(m);
-            state = automaton.stateAfter(out.data(), out.length());
-            if (!replacement.empty())
-                pending.push_back(0);
         }
+        work += m + replacement.size();
+        if (work > budget)
+            return text;
+        state = automaton.stateAfter(out.data(), out.length());
+        if (replacement.empty())
+            continue;
+        // From no partial match, a replacement without any byte of the
+        // pattern leaves none either: it goes over in one piece.
+        if (state == 0 && inertReplacement)
+            out.append(replacement.data(), replacement.size());
+        else
+            pending.push_back(0);
     }
     return out.take();
 }
@@ -232,7 +282,7 @@ std::size_t Pos(std::string_view pattern, std::string_view text)
 {
     if (pattern.empty() || text.empty())
         return 0;
-    const std::size_t found = text.find(pattern);
+    const std::size_t found = search::FindExact(text, pattern, 0);
     return found == std::string_view::npos ? 0 : found + 1;
 }
 
@@ -255,14 +305,39 @@ std::string CopyFrom(std::string_view text, long long index)
 
 std::string LowerCase(std::string text)
 {
-    for (char &c : text)
-        c = static_cast<char>(lower(c));
+    search::LowerCaseInPlace(text.data(), text.size());
     return text;
 }
 
 bool Contains(std::string_view text, std::string_view pattern)
 {
     return Pos(pattern, text) > 0;
+}
+
+std::size_t FindIgnoreCase(std::string_view text, std::string_view pattern, std::size_t from)
+{
+    // Patterns are short; folding one on the stack spares an allocation per call.
+    constexpr std::size_t kShortPattern = 64;
+    if (pattern.size() > kShortPattern) {
+        const std::string folded = LowerCase(std::string(pattern));
+        return findFolded(text, folded, hasAsciiLetter(folded), from);
+    }
+    std::array<char, kShortPattern> buffer;
+    for (std::size_t i = 0; i < pattern.size(); ++i)
+        buffer[i] = static_cast<char>(lower(pattern[i]));
+    const std::string_view folded(buffer.data(), pattern.size());
+    return findFolded(text, folded, hasAsciiLetter(folded), from);
+}
+
+std::size_t PosIgnoreCase(std::string_view pattern, std::string_view text)
+{
+    const std::size_t found = FindIgnoreCase(text, pattern);
+    return found == std::string_view::npos ? 0 : found + 1;
+}
+
+bool ContainsIgnoreCase(std::string_view text, std::string_view pattern)
+{
+    return FindIgnoreCase(text, pattern) != std::string_view::npos;
 }
 
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix)
@@ -290,17 +365,19 @@ std::string ReplaceAllIgnoreCase(std::string text, std::string_view pattern, std
     if (pattern.empty() || text.empty())
         return text;
     const std::string folded = LowerCase(std::string(pattern));
+    const bool hasLetter = hasAsciiLetter(folded);
 
-    // Most calls find nothing: leave the text untouched then, without a copy
-    // when the pattern has no letters to fold.
-    const bool found = hasAsciiLetter(folded) ? LowerCase(text).find(folded) != std::string::npos
-                                              : text.find(folded) != std::string::npos;
-    if (!found)
+    // Most calls find nothing: the text then comes back untouched, uncopied.
+    const std::size_t first = findFolded(text, folded, hasLetter, 0);
+    if (first == std::string::npos)
         return text;
 
+    // The replacement is read while the text is rewritten; it must not be a
+    // view into the text's own bytes.
+    const std::string ownReplacement(replacement);
     if (folded.size() <= kMaxAutomatonPattern)
-        return replaceWithAutomaton(text, folded, replacement);
-    return replaceWithTailCompare(text, folded, replacement);
+        return replaceWithAutomaton(std::move(text), folded, hasLetter, ownReplacement, first);
+    return replaceWithTailCompare(text, folded, ownReplacement);
 }
 
 std::string PercentEncode(std::string_view text, BlankEncoding blank)

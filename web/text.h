@@ -27,6 +27,14 @@ std::string CopyFrom(std::string_view text, long long index);
 std::string LowerCase(std::string text);
 // True when pattern occurs in text (exact bytes).
 bool Contains(std::string_view text, std::string_view pattern);
+// 0-based index of the leftmost occurrence of pattern in text at or after
+// from, A..Z and a..z compared without case; npos when absent or pattern is
+// empty. Reads the text in place: no lower-cased copy is made.
+std::size_t FindIgnoreCase(std::string_view text, std::string_view pattern, std::size_t from = 0);
+// Pos with A..Z and a..z compared without case.
+std::size_t PosIgnoreCase(std::string_view pattern, std::string_view text);
+// True when pattern occurs in text, A..Z and a..z compared without case.
+bool ContainsIgnoreCase(std::string_view text, std::string_view pattern);
 // True when text begins with prefix, A..Z and a..z compared without case.
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
 // True when a and b are the same text, A..Z and a..z compared without case.

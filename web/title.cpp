@@ -30,9 +30,8 @@ std::string FetchPage(const std::string &url, const PageHooks &hooks)
 std::string ExtractTitle(const std::string &page)
 {
     try {
-        const std::string lower = LowerCase(page);
-        const auto start = static_cast<long long>(Pos("<title>", lower)) + startTagLength;
-        const auto end = static_cast<long long>(Pos("</title>", lower));
+        const auto start = static_cast<long long>(PosIgnoreCase("<title>", page)) + startTagLength;
+        const auto end = static_cast<long long>(PosIgnoreCase("</title>", page));
         return ReplaceAllIgnoreCase(Copy(page, start, end - start), "\r\n", "");
     } catch (...) {
         return {};

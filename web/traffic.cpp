@@ -41,15 +41,18 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-// The element name of a tag's inside ("/TD class=x" gives "td"); expects
-// lower-case text.
+bool IsLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// The element name of a tag's inside ("/TD class=x" gives "TD"), in its case.
 std::string_view TagName(std::string_view inside)
 {
     if (!inside.empty() && inside.front() == '/')
         inside.remove_prefix(1);
     std::size_t length = 0;
-    while (length < inside.size()
-           && ((inside[length] >= 'a' && inside[length] <= 'z') || IsDigit(inside[length])))
+    while (length < inside.size() && (IsLetter(inside[length]) || IsDigit(inside[length])))
         ++length;
     return inside.substr(0, length);
 }
@@ -57,7 +60,8 @@ std::string_view TagName(std::string_view inside)
 // Elements whose start or end breaks the text onto another line or cell.
 bool EndsLine(std::string_view name)
 {
-    return std::find(lineEndingTags.begin(), lineEndingTags.end(), name) != lineEndingTags.end();
+    return std::any_of(lineEndingTags.begin(), lineEndingTags.end(),
+                       [name](std::string_view tag) { return EqualsIgnoreCase(tag, name); });
 }
 
 } // namespace
@@ -88,10 +92,11 @@ std::string ParseTrafficRank(const std::string &page, const PageHooks &hooks)
     std::string digits;
     try {
         hooks.Pump();
-        const std::string lower = LowerCase(page);
-        std::string_view segment = From(lower, Pos(rankMarker, lower));
+        // Only '>' and digits are taken from the segment, so the page's own
+        // letter case does no harm and needs no lower-cased copy.
+        std::string_view segment = From(page, PosIgnoreCase(rankMarker, page));
         // Up to and including the "<" of the first "<br>"; nothing without one.
-        segment = segment.substr(0, Pos(rankEnd, segment));
+        segment = segment.substr(0, PosIgnoreCase(rankEnd, segment));
         for (std::size_t j = 1; j < segment.size(); ++j) {
             if (segment[j - 1] == '>' && IsDigit(segment[j]))
                 digits += segment[j];
@@ -125,8 +130,7 @@ std::string ParseCompetitor(const std::string &page, const PageHooks &hooks)
 std::string ParseOnlineSince(const std::string &page)
 {
     try {
-        const std::string lower = LowerCase(page);
-        const std::size_t marker = Pos(sinceMarker, lower);
+        const std::size_t marker = PosIgnoreCase(sinceMarker, page);
         if (marker == 0)
             return {};
         std::size_t i = marker - 1 + sinceMarker.size();
@@ -140,7 +144,7 @@ std::string ParseOnlineSince(const std::string &page)
                 const std::size_t close = page.find('>', i);
                 if (close == std::string::npos)
                     return {};
-                if (EndsLine(TagName(std::string_view(lower).substr(i + 1, close - i - 1))))
+                if (EndsLine(TagName(std::string_view(page).substr(i + 1, close - i - 1))))
                     return {};
                 i = close + 1;
             } else {

@@ -198,3 +198,103 @@ TEST(UrlHelpers, HostCleaning)
 
 } // namespace
 } // namespace kelvora
+
+namespace kelvora {
+namespace {
+
+std::string naiveLowerCase(std::string text)
+{
+    for (char &c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + ('a' - 'A'));
+    }
+    return text;
+}
+
+// Reference searches: a lower-cased copy and std::string::find.
+std::size_t referenceFind(const std::string &text, const std::string &pattern, std::size_t from, bool ignoreCase)
+{
+    if (pattern.empty())
+        return std::string::npos;
+    return ignoreCase ? naiveLowerCase(text).find(naiveLowerCase(pattern), from) : text.find(pattern, from);
+}
+
+TEST(CaseFreeSearch, MatchesReferenceOnTrickyInputs)
+{
+    const std::string page = std::string(40, 'x') + "<TiTlE>Home</title>" + std::string(21, '\xC1');
+    struct Case { std::string text, pattern; };
+    const Case cases[] = {
+        {"", ""}, {"", "a"}, {"a", ""}, {"abc", "abcd"},
+        {"Abc", "a"}, {"xxA", "a"}, {"xxa", "A"},                    // at start and end, either case
+        {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "AAB"},          // overlapping false starts
+        {"abababababababababababababababababab", "BABA"},          // overlapping matches
+        {std::string(33, '\r') + "\n", "\r\n"},                    // match in the last bytes only
+        {"\xC1\xE1\xC1\xE1\xC1\xE1\xC1\xE1\xC1\xE1\xC1\xE1\xC1\xE1\xC1\xE1\xC1", "\xE1\xC1"},
+        {"[@[@[@[@[@[@[@[@[@[@[@[@[@[@[@[@`{", "`{"},                // neighbours of the letters
+        {std::string(20, '{') + "[", "{["}, {std::string(20, '@') + "`", "@`"},
+        {"a\0b\0B\0c"s, "\0b\0c"s},                                 // zero bytes are ordinary
+        {page, "<title>"}, {page, "</TITLE>"}, {page, "\xC1\xC1"}, {page, "\xE1"},
+        {page, std::string(40, 'X')}, {page, std::string(41, 'x')}, {page, page}, {page, page + "x"},
+    };
+    for (const Case &c : cases) {
+        for (std::size_t from : {std::size_t{0}, std::size_t{1}, std::size_t{17}, c.text.size(), c.text.size() + 1}) {
+            const auto expected = from > c.text.size() ? std::string::npos : referenceFind(c.text, c.pattern, from, true);
+            EXPECT_EQ(FindIgnoreCase(c.text, c.pattern, from), expected)
+                << "text=" << c.text << " pattern=" << c.pattern << " from=" << from;
+        }
+        const std::size_t exact = referenceFind(c.text, c.pattern, 0, false);
+        EXPECT_EQ(Pos(c.pattern, c.text), exact == std::string::npos ? 0 : exact + 1) << c.text;
+        const std::size_t folded = referenceFind(c.text, c.pattern, 0, true);
+        EXPECT_EQ(PosIgnoreCase(c.pattern, c.text), folded == std::string::npos ? 0 : folded + 1) << c.text;
+        EXPECT_EQ(ContainsIgnoreCase(c.text, c.pattern), folded != std::string::npos) << c.text;
+        EXPECT_EQ(LowerCase(c.text), naiveLowerCase(c.text));
+    }
+}
+
+TEST(CaseFreeSearch, MatchesReferenceOnRandomPages)
+{
+    // Texts long enough for the block-wise scan, over small alphabets so that
+    // near misses and matches across block edges are frequent.
+    std::mt19937 random(20261209);
+    const std::string alphabets[] = {"aAbB", "\r\n<>", "xX\xD8\xF8@`", std::string("q\0Q{[", 5)};
+    auto randomText = [&](const std::string &alphabet, std::size_t maxLength) {
+        std::string text(random() % (maxLength + 1), ' ');
+        for (char &c : text)
+            c = alphabet[random() % alphabet.size()];
+        return text;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        const std::string &alphabet = alphabets[round % 4];
+        const std::string text = randomText(alphabet, 120);
+        const std::string pattern = randomText(alphabet, 1 + round % 6);
+        const std::size_t from = random() % (text.size() + 2);
+        const auto expected = from > text.size() ? std::string::npos : referenceFind(text, pattern, from, true);
+        ASSERT_EQ(FindIgnoreCase(text, pattern, from), expected) << "text=" << text << " pattern=" << pattern;
+        const std::size_t exact = referenceFind(text, pattern, 0, false);
+        ASSERT_EQ(Pos(pattern, text), exact == std::string::npos ? 0 : exact + 1) << text;
+        ASSERT_EQ(LowerCase(text), naiveLowerCase(text));
+
+        // Replacing over whole pages, in place (shorter replacement) and not.
+        const std::string replacement = randomText(alphabet, pattern.size() + 1);
+        if (!pattern.empty() && Contains(LowerCase(replacement), LowerCase(pattern)))
+            continue;
+        const auto replaced = naiveReplaceAllIgnoreCase(text, pattern, replacement, 2000);
+        if (!replaced)
+            continue;
+        ASSERT_EQ(ReplaceAllIgnoreCase(text, pattern, replacement), *replaced)
+            << "text=" << text << " pattern=" << pattern << " replacement=" << replacement;
+    }
+}
+
+TEST(ReplaceAllIgnoreCase, ReplacementMayComeFromTheTextItself)
+{
+    // The text is rewritten in place; a replacement viewing the caller's
+    // string must still be read as it was.
+    const std::string zs(30, 'z');
+    std::string text = "a\r\nb\r\n" + zs + "TAIL";   // long enough to live on the heap
+    const std::string_view tail = std::string_view(text).substr(text.size() - 4);
+    EXPECT_EQ(ReplaceAllIgnoreCase(std::move(text), "\r\n", tail), "aTAILbTAIL" + zs + "TAIL");
+}
+
+} // namespace
+} // namespace kelvora
