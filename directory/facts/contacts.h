@@ -22,6 +22,9 @@ struct ContactItem {
     ContactKind kind = ContactKind::Mail;
     std::string value;    // address, number or URL
     std::string source;   // page URL (Mail, Phone); unused for the others
+    // A Phone's number in E.164 form when it could be read ("+4989122220"):
+    // what tells numbers written in different ways apart.
+    std::string e164 = {};
 };
 
 // The item's line: "Mail: ADDRESS (PAGE-URL)", "Phone: NUMBER (PAGE-URL)",
@@ -30,7 +33,8 @@ struct ContactItem {
 std::string FormatContactItem(const ContactItem &item);
 
 // What tells two items apart: the kind and the value, in lower case, a
-// number by its digits alone (and a leading "+").
+// number by its E.164 form when known, else by its digits alone (and a
+// leading "+").
 std::string ContactKey(const ContactItem &item);
 
 struct PageContacts {

@@ -87,8 +87,10 @@ TEST(ExtractContacts, ReadsEveryFormOfContactDataOnAPage)
 TEST(ExtractContacts, NamesFormsVisitorsWriteIntoByTheirTarget)
 {
     const PageContacts contacts = ExtractContacts(
-        R"html(<base href="https://www.greenleaf.test/shop/"><form action="../send?to=team"><textarea></textarea></form>
-           <form><input type="EMAIL" name="from"></form>
+        R"html(<base href="https://www.greenleaf.test/shop/"><form action="../send?to=team"><textarea></textarea>
+           <input name="your-email"></form>
+           <form><input type="EMAIL" name="from"><textarea></textarea></form>
+           <form action="/join"><input type="email" name="from"></form>
            <form action="javascript:send()"><textarea></textarea></form>
            <form action="/search"><input name="q"></form>)html",
         "https://www.greenleaf.test/en/");
