@@ -61,8 +61,8 @@ bool IsWordByte(char c)
     return IsAsciiLetter(c) || static_cast<unsigned char>(c) >= 0x80;
 }
 
-// ASCII and Latin-1 capitals made small, keeping every byte's offset, so
-// that "TÉL" reads as "tél".
+// ASCII and Latin-1 capitals made small and a no-break space made blanks,
+// keeping every byte's offset, so that "TÉL&nbsp;" reads as "tél  ".
 std::string FoldCase(std::string_view text)
 {
     std::string folded(text);
@@ -70,6 +70,10 @@ std::string FoldCase(std::string_view text)
         char &c = folded[i];
         if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
+        } else if (static_cast<unsigned char>(c) == 0xc2 && i + 1 < folded.size() &&
+                   static_cast<unsigned char>(folded[i + 1]) == 0xa0) {
+            folded[i] = ' ';
+            folded[++i] = ' ';
         } else if (static_cast<unsigned char>(c) == 0xc3 && i + 1 < folded.size()) {
             const auto next = static_cast<unsigned char>(folded[i + 1]);
             if (next >= 0x80 && next <= 0x9e && next != 0x97)
