@@ -4,6 +4,7 @@
 #include "directory/facts/contacts.h"
 #include "directory/facts/facts_db.h"
 #include "directory/facts/importers.h"
+#include "directory/facts/phone_text.h"
 
 #include <benchmark/benchmark.h>
 
@@ -167,6 +168,23 @@ void ExtractContactsFromNumberPage(benchmark::State &state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
 }
 
+// The phone finder alone on a page's visible text: the label scan over all
+// of it and the matcher on as many snippets as it is allowed.
+void FindLabelledPhoneNumbersInText(benchmark::State &state)
+{
+    std::string text;
+    for (int line = 0; text.size() < static_cast<std::size_t>(state.range(0)); ++line)
+        text += line % 1000 == 999 ? "Tel. 089 " + std::to_string(1'000'000 + line) + ", Fax 089 1234567\n"
+                                   : "Our garden tools, made to last: 12 months warranty, 2 years of service.\n";
+    for (auto _ : state) {
+        const std::vector<facts::FoundPhone> found = facts::FindLabelledPhoneNumbers(text, "DE");
+        if (found.empty())
+            state.SkipWithError("numbers went missing");
+        benchmark::DoNotOptimize(found.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
 } // namespace
 
 BENCHMARK(ImportTrancoCsv)->Unit(benchmark::kSecond)->Iterations(1);
@@ -174,6 +192,7 @@ BENCHMARK(ImportTrancoZip)->Unit(benchmark::kSecond)->Iterations(1);
 // 100 KB is a common home page; 4 MiB the most the gateway fetches.
 BENCHMARK(ExtractContactsFromHomePage)->Unit(benchmark::kMillisecond)->Arg(100 << 10)->Arg(4 << 20);
 BENCHMARK(ExtractContactsFromNumberPage)->Unit(benchmark::kMillisecond)->Arg(4 << 20);
+BENCHMARK(FindLabelledPhoneNumbersInText)->Unit(benchmark::kMillisecond)->Arg(4 << 20);
 
 int main(int argc, char **argv)
 {

@@ -123,11 +123,17 @@ std::string LowerAttribute(const GumboElement &element, const char *name)
 // visitor reads.
 bool IsRot13Scrambled(const GumboElement &element)
 {
+    // Every element is asked, twice: no copies of its attributes.
     for (const char *name : {"class", "id"}) {
-        const std::string value = LowerAttribute(element, name);
-        for (std::string_view marker : {"rot13", "rot-13", "rot_13"}) {
-            if (value.find(marker) != std::string::npos)
-                return true;
+        const char *value = Attribute(element, name);
+        if (value == nullptr)
+            continue;
+        for (const std::string_view marker : {"rot13", "rot-13", "rot_13"}) {
+            const std::string_view text(value);
+            for (std::size_t at = 0; at + marker.size() <= text.size(); ++at) {
+                if (EqualsIgnoreCase(text.substr(at, marker.size()), marker))
+                    return true;
+            }
         }
     }
     return false;

@@ -175,7 +175,7 @@ std::size_t PhoneLabelEnd(std::string_view folded, std::size_t at)
 {
     std::size_t best = 0;
     for (const Label &label : kPhoneLabels) {
-        if (!WordAt(folded, at, label.word))
+        if (label.word.front() != folded[at] || !WordAt(folded, at, label.word))
             continue;
         const std::size_t end = at + label.word.size();
         if (label.needsStop && (end == folded.size() || (folded[end] != '.' && folded[end] != ':')))
@@ -187,6 +187,8 @@ std::size_t PhoneLabelEnd(std::string_view folded, std::size_t at)
 
 bool FaxLabelAt(std::string_view folded, std::size_t at)
 {
+    if (folded[at] != 'f' && folded[at] != 't')
+        return false;
     return std::any_of(kFaxLabels.begin(), kFaxLabels.end(), [&](std::string_view word) {
         // A lone "f" is a fax label only as "F:" or "F.".
         return WordAt(folded, at, word) &&
