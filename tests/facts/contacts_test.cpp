@@ -229,6 +229,14 @@ TEST(MergeContacts, OrdersByKindDropsRepeatsAndKeepsTen)
                                         "Security contact: security@a.test (security.txt)",
                                         "Registrar abuse: abuse@registrar.test (RDAP)",
                                     }));
+    // One number written two ways on two pages: one line, as first written.
+    const std::vector<ContactItem> numbers = {
+        {ContactKind::Phone, "01 234 56 78", "https://a.test/", "+4312345678"},
+        {ContactKind::Phone, "+43 (0)1 234 56 78", "https://a.test/kontakt", "+4312345678"},
+        {ContactKind::Phone, "01 234 56 79", "https://a.test/kontakt", "+4312345679"},
+    };
+    EXPECT_EQ(MergeContacts(numbers), (std::vector<std::string>{"Phone: 01 234 56 78 (https://a.test/)",
+                                                                "Phone: 01 234 56 79 (https://a.test/kontakt)"}));
     for (int i = 0; i < 20; ++i)
         items.push_back({ContactKind::Mail, "p" + std::to_string(i) + "@a.test", "https://a.test/"});
     const std::vector<std::string> merged = MergeContacts(items);
