@@ -123,7 +123,7 @@ std::string LowerAttribute(const GumboElement &element, const char *name)
 // visitor reads.
 bool IsRot13Scrambled(const GumboElement &element)
 {
-    // Every element is asked, twice: no copies of its attributes.
+    // Every element is asked: no copies of its attributes.
     for (const char *name : {"class", "id"}) {
         const char *value = Attribute(element, name);
         if (value == nullptr)
@@ -137,12 +137,6 @@ bool IsRot13Scrambled(const GumboElement &element)
         }
     }
     return false;
-}
-
-bool HidesText(const GumboNode *node)
-{
-    return node->type == GUMBO_NODE_ELEMENT &&
-           (HidesText(node->v.element.tag) || IsRot13Scrambled(node->v.element));
 }
 
 enum class MarkedKind { None, Mail, Phone };
@@ -301,6 +295,7 @@ public:
         struct Step {
             const GumboNode *node;
             bool exit;
+            bool hides = false;   // an element whose text is not read
         };
         std::vector<Step> stack{{document, false}};
         while (!stack.empty()) {
@@ -319,19 +314,21 @@ public:
             const bool element = node->type != GUMBO_NODE_DOCUMENT;
             const GumboTag tag = element ? node->v.element.tag : GUMBO_TAG_UNKNOWN;
             if (step.exit) {
-                if (HidesText(node))
+                if (step.hides)
                     --m_hidden;
                 if (!IsInline(tag))
                     m_text += '\n';
                 continue;
             }
             if (element) {
-                Enter(node);
-                if (HidesText(node))
+                const bool scrambled = IsRot13Scrambled(node->v.element);
+                Enter(node, scrambled);
+                const bool hides = scrambled || HidesText(tag);
+                if (hides)
                     ++m_hidden;
                 if (!IsInline(tag))
                     m_text += '\n';
-                stack.push_back({node, true});
+                stack.push_back({node, true, hides});
             }
             const GumboVector &children = element ? node->v.element.children : node->v.document.children;
             for (unsigned i = children.length; i > 0; --i)
@@ -366,14 +363,14 @@ public:
     }
 
 private:
-    void Enter(const GumboNode *node)
+    void Enter(const GumboNode *node, bool scrambled)
     {
         const GumboElement &element = node->v.element;
         if (m_hidden == 0)
             Marked(node);
         if (const char *code = Attribute(element, "data-cfemail"))
             Cloudflare(code);
-        if (m_hidden == 0 && IsRot13Scrambled(element)) {
+        if (m_hidden == 0 && scrambled) {
             for (const std::string &address : FindMailAddresses(Rot13(VisibleSubtreeText(node))))
                 Add(ContactKind::Mail, address);
         }
