@@ -4,6 +4,7 @@
 #include "directory/facts/contacts.h"
 #include "directory/facts/facts_db.h"
 #include "directory/facts/importers.h"
+#include "directory/facts/phone_text.h"
 
 #include <benchmark/benchmark.h>
 
@@ -114,7 +115,8 @@ void ImportTrancoZip(benchmark::State &state)
 }
 
 // A home page of about size bytes: a navigation bar, article blocks with
-// links and inline markup, forms, and the contact data in its footer.
+// links, inline markup and numbers, forms, and the contact data in its
+// footer.
 std::string MakeHomePage(std::size_t size)
 {
     std::string page = "<!DOCTYPE html><html><head><title>Shop</title>"
@@ -129,8 +131,10 @@ std::string MakeHomePage(std::size_t size)
                 "\">reviews</a>.</p><ul><li>steel</li><li>oak</li><li>12 months warranty</li></ul></div></article>\n";
     }
     page += "</main><footer>Mail <a href=\"mailto:sales@shop.test\">sales@shop.test</a>, "
-            "press [at] shop [dot] test, <a href=\"tel:+1-555-0102\">call us</a>."
-            "<form action=\"/send\"><textarea></textarea></form></footer></body></html>";
+            "press [at] shop [dot] test, <a href=\"tel:+1-555-0102\">call us</a>. Telefon +1 201-555-0123, "
+            "Fax +1 201-555-0124."
+            "<form action=\"/send\"><input type=\"email\" name=\"from\"><textarea></textarea></form>"
+            "</footer></body></html>";
     return page;
 }
 
@@ -139,11 +143,46 @@ void ExtractContactsFromHomePage(benchmark::State &state)
     const std::string page = MakeHomePage(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         const facts::PageContacts contacts = facts::ExtractContacts(page, "https://www.shop.test/");
-        if (contacts.items.size() != 6)
+        if (contacts.items.size() != 7)
             state.SkipWithError("contact items went missing");
         benchmark::DoNotOptimize(contacts.items.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
+}
+
+// The phone finder's worst case: 4 MiB of labelled numbers, numbers in
+// links and label words without numbers, every one a candidate.
+void ExtractContactsFromNumberPage(benchmark::State &state)
+{
+    std::string page = "<html lang=\"de-DE\"><body>";
+    for (int line = 0; page.size() < static_cast<std::size_t>(state.range(0)); ++line)
+        page += "<p>Tel. 089 " + std::to_string(1'000'000 + line) + " · Fax 089 1234567 · Hotline call us <a href=\"/p/" +
+                std::to_string(line) + "\">030 " + std::to_string(2'000'000 + line) + "</a></p>\n";
+    page += "</body></html>";
+    for (auto _ : state) {
+        const facts::PageContacts contacts = facts::ExtractContacts(page, "https://www.shop.test/");
+        if (contacts.items.size() != facts::kMaxContactItems)
+            state.SkipWithError("numbers went missing");
+        benchmark::DoNotOptimize(contacts.items.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
+}
+
+// The phone finder alone on a page's visible text: the label scan over all
+// of it and the matcher on as many snippets as it is allowed.
+void FindLabelledPhoneNumbersInText(benchmark::State &state)
+{
+    std::string text;
+    for (int line = 0; text.size() < static_cast<std::size_t>(state.range(0)); ++line)
+        text += line % 1000 == 999 ? "Tel. 089 " + std::to_string(1'000'000 + line) + ", Fax 089 1234567\n"
+                                   : "Our garden tools, made to last: 12 months warranty, 2 years of service.\n";
+    for (auto _ : state) {
+        const std::vector<facts::FoundPhone> found = facts::FindLabelledPhoneNumbers(text, "DE");
+        if (found.empty())
+            state.SkipWithError("numbers went missing");
+        benchmark::DoNotOptimize(found.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
 } // namespace
@@ -152,6 +191,8 @@ BENCHMARK(ImportTrancoCsv)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(ImportTrancoZip)->Unit(benchmark::kSecond)->Iterations(1);
 // 100 KB is a common home page; 4 MiB the most the gateway fetches.
 BENCHMARK(ExtractContactsFromHomePage)->Unit(benchmark::kMillisecond)->Arg(100 << 10)->Arg(4 << 20);
+BENCHMARK(ExtractContactsFromNumberPage)->Unit(benchmark::kMillisecond)->Arg(4 << 20);
+BENCHMARK(FindLabelledPhoneNumbersInText)->Unit(benchmark::kMillisecond)->Arg(4 << 20);
 
 int main(int argc, char **argv)
 {

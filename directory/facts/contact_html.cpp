@@ -2,12 +2,14 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 
 #include "directory/facts/contact_text.h"
 #include "directory/facts/contacts.h"
 #include "directory/facts/domains.h"
 #include "directory/facts/parse_guard.h"
+#include "directory/facts/phone_text.h"
 #include "directory/facts/url.h"
 #include "directory/query.h"
 #include "web/text.h"
@@ -24,6 +26,8 @@ constexpr std::size_t kMaxPageCandidates = 100;
 constexpr std::size_t kMaxJsonLdSize = 1 << 20;
 // JSON values visited per script, which bounds the walk on any input.
 constexpr std::size_t kMaxJsonValues = 100'000;
+// Microdata and RDFa values read per page.
+constexpr std::size_t kMaxMarkedValues = 64;
 
 // ------------------------------------------------------------ the page
 
@@ -93,29 +97,157 @@ std::string SubtreeText(const GumboNode *root)
     return LowerCase(std::move(text));
 }
 
+// The text of a subtree as a visitor reads it (no image descriptions), up
+// to kMaxLinkText bytes, letter case kept.
+std::string VisibleSubtreeText(const GumboNode *root)
+{
+    std::string text;
+    WalkSubtree(root, kMaxLinkText, [&text](const GumboNode *node) {
+        if (node->type == GUMBO_NODE_ELEMENT && HidesText(node->v.element.tag))
+            return true;   // its text nodes follow; skipped below by their parent
+        if (node->type == GUMBO_NODE_TEXT && (node->parent == nullptr || node->parent->type != GUMBO_NODE_ELEMENT ||
+                                              !HidesText(node->parent->v.element.tag)))
+            text += node->v.text.text;
+        return text.size() < kMaxLinkText;
+    });
+    return text.substr(0, kMaxLinkText);
+}
+
+std::string LowerAttribute(const GumboElement &element, const char *name)
+{
+    const char *value = Attribute(element, name);
+    return value ? LowerCase(value) : std::string();
+}
+
+// Text a script unscrambles on the page: what it holds is not what the
+// visitor reads.
+bool IsRot13Scrambled(const GumboElement &element)
+{
+    // Every element is asked: no copies of its attributes.
+    for (const char *name : {"class", "id"}) {
+        const char *value = Attribute(element, name);
+        if (value == nullptr)
+            continue;
+        for (const std::string_view marker : {"rot13", "rot-13", "rot_13"}) {
+            const std::string_view text(value);
+            for (std::size_t at = 0; at + marker.size() <= text.size(); ++at) {
+                if (EqualsIgnoreCase(text.substr(at, marker.size()), marker))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+enum class MarkedKind { None, Mail, Phone };
+
+// An itemprop or property value naming a telephone number or an address:
+// "telephone", "schema:telephone", "http://schema.org/email", "vcard:tel".
+MarkedKind MarkedValueKind(std::string_view names)
+{
+    std::size_t start = 0;
+    while (start < names.size()) {
+        std::size_t end = names.find_first_of(" \t\r\n\f", start);
+        if (end == std::string_view::npos)
+            end = names.size();
+        const std::string_view name = names.substr(start, end - start);
+        start = end + 1;
+        const std::size_t cut = name.find_last_of(":/#");
+        const std::string_view term = cut == std::string_view::npos ? name : name.substr(cut + 1);
+        if (term == "telephone" || (term == "tel" && cut != std::string_view::npos))
+            return MarkedKind::Phone;
+        if (term == "email")
+            return MarkedKind::Mail;
+    }
+    return MarkedKind::None;
+}
+
+// Words in a form's action, id, class or name that make it something other
+// than a contact form, however many fields it has.
+bool NamesOtherForm(std::string_view lower)
+{
+    for (std::string_view word : {"newsletter", "subscribe", "list-manage", "mailchimp", "review", "comment",
+                                  "login", "log-in", "cart"}) {
+        if (lower.find(word) != std::string_view::npos)
+            return true;
+    }
+    for (std::size_t at = lower.find("search"); at != std::string_view::npos; at = lower.find("search", at + 1)) {
+        if (at < 2 || lower.substr(at - 2, 2) != "re")   // not "research"
+            return true;
+    }
+    // "abo", "newsletter-abo", "abonnieren", "s'abonner"; never "about".
+    for (std::size_t at = lower.find("abo"); at != std::string_view::npos; at = lower.find("abo", at + 1)) {
+        const std::size_t end = at + 3;
+        if (end == lower.size() || !std::isalpha(static_cast<unsigned char>(lower[end])) ||
+            lower.substr(end, 2) == "nn")
+            return true;
+    }
+    return false;
+}
+
+// A field for the sender's address or number, by its type or its name.
+bool IsReplyField(const GumboElement &input)
+{
+    const std::string type = LowerAttribute(input, "type");
+    if (type == "email" || type == "tel")
+        return true;
+    if (!type.empty() && type != "text")
+        return false;
+    for (const char *name : {"name", "id", "autocomplete"}) {
+        const std::string value = LowerAttribute(input, name);
+        for (std::string_view word : {"mail", "phone", "telef", "tel"}) {
+            const std::size_t at = value.find(word);
+            if (at == std::string::npos)
+                continue;
+            const std::size_t end = at + word.size();
+            // "tel" alone as a word: not "hotel", "title".
+            if (word != "tel" || ((at == 0 || !std::isalpha(static_cast<unsigned char>(value[at - 1]))) &&
+                                  (end == value.size() || !std::isalpha(static_cast<unsigned char>(value[end])))))
+                return true;
+        }
+    }
+    return false;
+}
+
 enum class FormKind { NotForVisitors, ForVisitors };
 
-// A form a visitor writes a message into: a text area or a mail-address
-// field, and no password field (log-in and sign-up forms have one).
+// A contact form: a text area for the message and a field for the way to
+// reply, no password field (log-in and sign-up forms have one), and nothing
+// in its names saying newsletter, review, comment, search, log-in or cart.
 FormKind ClassifyForm(const GumboNode *form)
 {
     constexpr std::size_t kMaxFormNodes = 10'000;
-    bool writes = false;
+    for (const char *name : {"action", "id", "class", "name"}) {
+        if (NamesOtherForm(LowerAttribute(form->v.element, name)))
+            return FormKind::NotForVisitors;
+    }
+    bool message = false;
+    bool reply = false;
     bool password = false;
     WalkSubtree(form, kMaxFormNodes, [&](const GumboNode *node) {
         if (node->type != GUMBO_NODE_ELEMENT)
             return true;
         if (node->v.element.tag == GUMBO_TAG_TEXTAREA) {
-            writes = true;
+            message = true;
         } else if (node->v.element.tag == GUMBO_TAG_INPUT) {
-            const char *type = Attribute(node->v.element, "type");
-            const std::string lower = LowerCase(type ? type : "");
-            writes = writes || lower == "email";
-            password = password || lower == "password";
+            password = password || LowerAttribute(node->v.element, "type") == "password";
+            reply = reply || IsReplyField(node->v.element);
         }
         return !password;
     });
-    return writes && !password ? FormKind::ForVisitors : FormKind::NotForVisitors;
+    return message && reply && !password ? FormKind::ForVisitors : FormKind::NotForVisitors;
+}
+
+// Two addresses of one page: the same but for a trailing slash (the
+// fragment is already gone).
+std::string PageKey(std::string_view url)
+{
+    const std::size_t query = std::min(url.find('?'), url.size());
+    std::string key(url.substr(0, query));
+    if (!key.empty() && key.back() == '/')
+        key.pop_back();
+    key += url.substr(query);
+    return key;
 }
 
 // Where a link leads among the pages worth reading for contact data: 0 for
@@ -152,6 +284,7 @@ public:
         : m_pageUrl(std::move(pageUrl))
         , m_baseUrl(m_pageUrl)
         , m_pageHost(UrlHost(m_pageUrl))
+        , m_region(PhoneRegion("", m_pageHost))
     {
     }
 
@@ -162,16 +295,16 @@ public:
         struct Step {
             const GumboNode *node;
             bool exit;
+            bool hides = false;   // an element whose text is not read
         };
         std::vector<Step> stack{{document, false}};
-        std::size_t hidden = 0;   // open elements whose text is not read
         while (!stack.empty()) {
             const Step step = stack.back();
             stack.pop_back();
             const GumboNode *node = step.node;
             if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_CDATA ||
                 node->type == GUMBO_NODE_WHITESPACE) {
-                if (hidden == 0)
+                if (m_hidden == 0)
                     m_text += node->v.text.text;
                 continue;
             }
@@ -181,19 +314,21 @@ public:
             const bool element = node->type != GUMBO_NODE_DOCUMENT;
             const GumboTag tag = element ? node->v.element.tag : GUMBO_TAG_UNKNOWN;
             if (step.exit) {
-                if (HidesText(tag))
-                    --hidden;
+                if (step.hides)
+                    --m_hidden;
                 if (!IsInline(tag))
                     m_text += '\n';
                 continue;
             }
             if (element) {
-                Enter(node);
-                if (HidesText(tag))
-                    ++hidden;
+                const bool scrambled = IsRot13Scrambled(node->v.element);
+                Enter(node, scrambled);
+                const bool hides = scrambled || HidesText(tag);
+                if (hides)
+                    ++m_hidden;
                 if (!IsInline(tag))
                     m_text += '\n';
-                stack.push_back({node, true});
+                stack.push_back({node, true, hides});
             }
             const GumboVector &children = element ? node->v.element.children : node->v.document.children;
             for (unsigned i = children.length; i > 0; --i)
@@ -201,6 +336,8 @@ public:
         }
         for (const std::string &address : FindMailAddresses(m_text))
             Add(ContactKind::Mail, address);
+        for (const FoundPhone &phone : FindLabelledPhoneNumbers(m_text, m_region))
+            Add(ContactKind::Phone, phone.number, phone.e164);
     }
 
     PageContacts Result()
@@ -217,17 +354,31 @@ public:
         for (PageCandidate &candidate : m_candidates) {
             if (result.pages.size() == kMaxContactPages)
                 break;
-            if (std::find(result.pages.begin(), result.pages.end(), candidate.url) == result.pages.end())
+            const std::string key = PageKey(candidate.url);
+            if (std::none_of(result.pages.begin(), result.pages.end(),
+                             [&key](const std::string &page) { return PageKey(page) == key; }))
                 result.pages.push_back(std::move(candidate.url));
         }
         return result;
     }
 
 private:
-    void Enter(const GumboNode *node)
+    void Enter(const GumboNode *node, bool scrambled)
     {
         const GumboElement &element = node->v.element;
+        if (m_hidden == 0)
+            Marked(node);
+        if (const char *code = Attribute(element, "data-cfemail"))
+            Cloudflare(code);
+        if (m_hidden == 0 && scrambled) {
+            for (const std::string &address : FindMailAddresses(Rot13(VisibleSubtreeText(node))))
+                Add(ContactKind::Mail, address);
+        }
         switch (element.tag) {
+        case GUMBO_TAG_HTML:
+            if (const char *lang = Attribute(element, "lang"))
+                m_region = PhoneRegion(lang, m_pageHost);
+            break;
         case GUMBO_TAG_BASE:
             if (!m_baseSeen) {
                 m_baseSeen = true;
@@ -263,13 +414,28 @@ private:
         }
         if (StartsWithIgnoreCase(href, "tel:")) {
             if (std::optional<std::string> number = NormalisePhoneNumber(PercentDecode(href.substr(4), PlusSign::Kept)))
-                Add(ContactKind::Phone, *number);
+                AddPhone(*number);
             return;
+        }
+        // Cloudflare's e-mail protection; "mailto:" went into the code.
+        constexpr std::string_view kProtection = "/cdn-cgi/l/email-protection#";
+        if (const std::size_t at = href.find(kProtection); at != std::string_view::npos) {
+            Cloudflare(href.substr(at + kProtection.size()));
+            return;
+        }
+        // A number a visitor sees inside a link is one.
+        if (m_hidden == 0 && m_phoneSnippets < kMaxPhoneSnippets) {
+            const std::string text = VisibleSubtreeText(node);
+            if (std::any_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+                ++m_phoneSnippets;
+                for (const FoundPhone &phone : FindPhoneNumbers(text, m_region))
+                    Add(ContactKind::Phone, phone.number, phone.e164);
+            }
         }
         if (m_candidates.size() >= kMaxPageCandidates)
             return;
         const std::optional<std::string> url = ResolveUrl(m_baseUrl, href);
-        if (!url || *url == m_pageUrl || !SameRegistrableDomain(m_pageHost, UrlHost(*url)))
+        if (!url || PageKey(*url) == PageKey(m_pageUrl) || !SameRegistrableDomain(m_pageHost, UrlHost(*url)))
             return;
         const std::string path = LowerCase(UrlPathAndQuery(*url));
         if (IsDocumentFile(path))
@@ -280,6 +446,59 @@ private:
             priority = textPriority;
         if (priority >= 0)
             m_candidates.push_back({priority, *url});
+    }
+
+    // A "data-cfemail" value, or the code after a protected link's "#".
+    void Cloudflare(std::string_view code)
+    {
+        const std::optional<std::string> decoded = DecodeCloudflareEmail(code);
+        if (!decoded)
+            return;
+        std::string_view target = *decoded;
+        if (StartsWithIgnoreCase(target, "mailto:"))
+            target.remove_prefix(7);
+        MailTo(target);
+    }
+
+    // An element marked up as a telephone number or address by microdata
+    // (itemprop) or RDFa (property): its content attribute, its link or
+    // its text.
+    void Marked(const GumboNode *node)
+    {
+        const GumboElement &element = node->v.element;
+        const char *itemprop = Attribute(element, "itemprop");
+        const char *property = Attribute(element, "property");
+        MarkedKind kind = itemprop ? MarkedValueKind(LowerCase(itemprop)) : MarkedKind::None;
+        if (kind == MarkedKind::None && property)
+            kind = MarkedValueKind(LowerCase(property));
+        if (kind == MarkedKind::None || m_markedValues >= kMaxMarkedValues)
+            return;
+        ++m_markedValues;
+        std::string value;
+        if (const char *content = Attribute(element, "content"))
+            value = content;
+        else if (const char *href = Attribute(element, "href"))
+            value = PercentDecode(href, PlusSign::Kept);
+        else
+            value = VisibleSubtreeText(node);
+        if (kind == MarkedKind::Mail) {
+            if (std::optional<std::string> address = NormaliseMailAddress(value)) {
+                Add(ContactKind::Mail, *address);
+                return;
+            }
+            for (const std::string &address : FindMailAddresses(value.substr(0, kMaxLinkText)))
+                Add(ContactKind::Mail, address);
+            return;
+        }
+        if (std::optional<std::string> number = NormalisePhoneNumber(value)) {
+            AddPhone(*number);
+            return;
+        }
+        if (m_phoneSnippets >= kMaxPhoneSnippets)
+            return;
+        ++m_phoneSnippets;
+        for (const FoundPhone &phone : FindPhoneNumbers(value, m_region))
+            Add(ContactKind::Phone, phone.number, phone.e164);
     }
 
     // "a@x.test,b@x.test?subject=..." after "mailto:".
@@ -360,7 +579,9 @@ private:
             const std::string &text = one.get_ref<const std::string &>();
             const std::optional<std::string> normal =
                 kind == ContactKind::Mail ? NormaliseMailAddress(text) : NormalisePhoneNumber(text);
-            if (normal)
+            if (normal && kind == ContactKind::Phone)
+                AddPhone(*normal);
+            else if (normal)
                 Add(kind, *normal);
         };
         if (value.is_array()) {
@@ -371,9 +592,15 @@ private:
         }
     }
 
-    void Add(ContactKind kind, const std::string &value)
+    // A number as written, keyed by its E.164 form when it reads as one.
+    void AddPhone(const std::string &number)
     {
-        ContactItem added{kind, value, kind == ContactKind::Form ? std::string() : m_pageUrl};
+        Add(ContactKind::Phone, number, PhoneE164(number, m_region));
+    }
+
+    void Add(ContactKind kind, const std::string &value, std::string e164 = {})
+    {
+        ContactItem added{kind, value, kind == ContactKind::Form ? std::string() : m_pageUrl, std::move(e164)};
         const std::string key = ContactKey(added);
         for (const ContactItem &item : m_items) {
             if (ContactKey(item) == key)
@@ -390,7 +617,11 @@ private:
     std::string m_pageUrl;
     std::string m_baseUrl;
     std::string m_pageHost;
+    std::string m_region;            // for numbers written without "+"
     bool m_baseSeen = false;
+    std::size_t m_hidden = 0;        // open elements whose text is not read
+    std::size_t m_phoneSnippets = 0; // link and marked texts given to the matcher
+    std::size_t m_markedValues = 0;
     std::string m_text;
     std::vector<ContactItem> m_items;
     std::vector<PageCandidate> m_candidates;

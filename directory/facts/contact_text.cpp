@@ -17,6 +17,8 @@ constexpr std::size_t kMaxLabel = 63;
 constexpr std::size_t kMinPhoneDigits = 5;
 constexpr std::size_t kMaxPhoneDigits = 20;
 constexpr std::size_t kMaxPhoneLength = 40;
+// A protected address with a "?subject=" fits; longer codes are no address.
+constexpr std::size_t kMaxCloudflareCode = 1024;
 
 bool IsAlnum(char c)
 {
@@ -69,7 +71,7 @@ bool IsValidDomain(const std::string &domain)
     }
 }
 
-// Replaces "[at]", "(dot)", "{ AT }" and the like by "@" and ".", dropping
+// Replaces "[at]", "(dot)", "{ AT }", "(@)" and the like by "@" and ".", dropping
 // the blanks around them. One pass; any other text is copied unchanged.
 std::string Deobfuscate(std::string_view text)
 {
@@ -85,7 +87,10 @@ std::string Deobfuscate(std::string_view text)
                 ++j;
             char replacement = '\0';
             std::size_t wordLength = 0;
-            if (StartsWithIgnoreCase(text.substr(j), "at")) {
+            if (j < text.size() && text[j] == '@') {
+                replacement = '@';
+                wordLength = 1;
+            } else if (StartsWithIgnoreCase(text.substr(j), "at")) {
                 replacement = '@';
                 wordLength = 2;
             } else if (StartsWithIgnoreCase(text.substr(j), "dot")) {
@@ -113,7 +118,50 @@ std::string Deobfuscate(std::string_view text)
     return out;
 }
 
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 } // namespace
+
+std::optional<std::string> DecodeCloudflareEmail(std::string_view code)
+{
+    if (code.size() < 4 || code.size() % 2 != 0 || code.size() > kMaxCloudflareCode)
+        return std::nullopt;
+    std::string decoded;
+    int key = -1;
+    for (std::size_t i = 0; i < code.size(); i += 2) {
+        const int high = HexValue(code[i]);
+        const int low = HexValue(code[i + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        const int byte = high * 16 + low;
+        if (key < 0)
+            key = byte;
+        else
+            decoded += static_cast<char>(byte ^ key);
+    }
+    return decoded;
+}
+
+std::string Rot13(std::string_view text)
+{
+    std::string out(text);
+    for (char &c : out) {
+        if ((c >= 'a' && c <= 'z'))
+            c = static_cast<char>('a' + (c - 'a' + 13) % 26);
+        else if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>('A' + (c - 'A' + 13) % 26);
+    }
+    return out;
+}
 
 std::optional<std::string> NormaliseMailAddress(std::string_view text)
 {

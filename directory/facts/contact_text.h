@@ -30,7 +30,17 @@ std::optional<std::string> NormalisePhoneNumber(std::string_view text);
 // each once (letter case ignored), at most kMaxAddressesPerText. Besides
 // plain addresses it reads the obfuscated forms "name [at] domain [dot] tld"
 // with "at" and "dot" in square, round or curly brackets, in any letter
-// case and with or without blanks around them.
+// case and with or without blanks around them, and "name(@)domain.tld" with
+// "@" in brackets.
 std::vector<std::string> FindMailAddresses(std::string_view text);
+
+// The text Cloudflare's e-mail protection hides in "data-cfemail" and after
+// "/cdn-cgi/l/email-protection#": hex bytes, the first the key every other
+// is XORed with. nullopt for anything else; the text still has to be
+// checked as an address.
+std::optional<std::string> DecodeCloudflareEmail(std::string_view code);
+
+// Letters rotated by 13 places, the scrambling some pages undo by script.
+std::string Rot13(std::string_view text);
 
 } // namespace kelvora::directory::facts

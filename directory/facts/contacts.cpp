@@ -36,6 +36,8 @@ std::string FormatContactItem(const ContactItem &item)
 std::string ContactKey(const ContactItem &item)
 {
     std::string key(1, static_cast<char>('0' + KindOrder(item.kind)));
+    if (item.kind == ContactKind::Phone && !item.e164.empty())
+        return key + item.e164;
     // Numbers: a Phone item, or a bare number from security.txt or RDAP
     // (addresses hold "@", links ":").
     const bool number = item.kind == ContactKind::Phone ||

@@ -22,6 +22,9 @@ struct ContactItem {
     ContactKind kind = ContactKind::Mail;
     std::string value;    // address, number or URL
     std::string source;   // page URL (Mail, Phone); unused for the others
+    // A Phone's number in E.164 form when it could be read ("+4989122220"):
+    // what tells numbers written in different ways apart.
+    std::string e164 = {};
 };
 
 // The item's line: "Mail: ADDRESS (PAGE-URL)", "Phone: NUMBER (PAGE-URL)",
@@ -30,7 +33,8 @@ struct ContactItem {
 std::string FormatContactItem(const ContactItem &item);
 
 // What tells two items apart: the kind and the value, in lower case, a
-// number by its digits alone (and a leading "+").
+// number by its E.164 form when known, else by its digits alone (and a
+// leading "+").
 std::string ContactKey(const ContactItem &item);
 
 struct PageContacts {
@@ -40,7 +44,8 @@ struct PageContacts {
     // Pages to read next (only from a home page): absolute http(s) addresses
     // on the page's registrable domain whose address or link text says
     // contact, kontakt, impressum or imprint (first) or about; at most
-    // kMaxContactPages, each once, never the page itself.
+    // kMaxContactPages, each once, never the page itself (addresses compared
+    // without a trailing slash).
     std::vector<std::string> pages;
 };
 
@@ -48,11 +53,17 @@ struct PageContacts {
 // ParseableLength() (parse_guard.h). pageUrl is the
 // page's absolute http or https address: relative links resolve against it
 // (or the page's <base>), and it is the items' source. Finds "mailto:" and
-// "tel:" links, schema.org JSON-LD "email" and "telephone" values, mail
-// addresses in the visible text (FindMailAddresses), and forms a visitor
-// writes to (with a text area or a mail-address field, and no password
-// field: not a search or log-in form). Nothing when pageUrl is not an http
-// or https address.
+// "tel:" links, schema.org JSON-LD "email" and "telephone" values, microdata
+// and RDFa ones (itemprop="telephone", property="schema:email", ...), mail
+// addresses in the visible text (FindMailAddresses), also behind
+// Cloudflare's e-mail protection or in a ROT13-scrambled element once
+// unscrambled, phone numbers after a label in the visible text or inside a
+// link (phone_text.h; read for the region of <html lang> or the host's
+// country domain, keyed by E.164), and contact forms (a text area, a field
+// to reply with, no password field, and no name saying newsletter,
+// subscribe, review, comment, search, login, cart and the like). Numbers
+// from the visible text come after the other numbers. Nothing when pageUrl
+// is not an http or https address.
 PageContacts ExtractContacts(std::string_view html, std::string_view pageUrl);
 
 // The "Contact:" fields of a security.txt file (mailto:, tel:, http: and

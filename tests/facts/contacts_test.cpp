@@ -6,6 +6,7 @@
 #include "directory/facts/contact_text.h"
 #include "directory/facts/contacts.h"
 #include "directory/facts/parse_guard.h"
+#include "directory/facts/phone_text.h"
 #include "directory/facts/url.h"
 
 using namespace kelvora::directory::facts;
@@ -87,8 +88,10 @@ TEST(ExtractContacts, ReadsEveryFormOfContactDataOnAPage)
 TEST(ExtractContacts, NamesFormsVisitorsWriteIntoByTheirTarget)
 {
     const PageContacts contacts = ExtractContacts(
-        R"html(<base href="https://www.greenleaf.test/shop/"><form action="../send?to=team"><textarea></textarea></form>
-           <form><input type="EMAIL" name="from"></form>
+        R"html(<base href="https://www.greenleaf.test/shop/"><form action="../send?to=team"><textarea></textarea>
+           <input name="your-email"></form>
+           <form><input type="EMAIL" name="from"><textarea></textarea></form>
+           <form action="/join"><input type="email" name="from"></form>
            <form action="javascript:send()"><textarea></textarea></form>
            <form action="/search"><input name="q"></form>)html",
         "https://www.greenleaf.test/en/");
@@ -168,6 +171,16 @@ TEST(ExtractContacts, SurvivesHostilePagesAndReadsWhatComesBeforeADeepNest)
     wide += "</ul><a href=\"mailto:after@wide.test\">x</a>";
     EXPECT_EQ(ExtractContacts(wide, "http://wide.test/").items.size(), 1u);
 
+    // Labels and numbers everywhere: the number matcher sees only bounded
+    // snippets, and bad bytes beside a number do not hide it.
+    std::string numbers = "<html lang=\"de-DE\"><p>Telefon \xff\xfe 089 1234567</p>";
+    for (int i = 0; i < 100'000; ++i)
+        numbers += "<p>Tel. Tel. 089 " + std::to_string(2'000'000 + i) + ", <a href=/x>030 1234567</a></p>";
+    const std::vector<ContactItem> found = ExtractContacts(numbers, "http://numbers.test/").items;
+    ASSERT_EQ(found.size(), kMaxContactItems);
+    EXPECT_EQ(found.front().value, "030 1234567");
+    EXPECT_EQ(found.back().value, "089 2000007");
+
     // Malformed markup and bytes are parsed as a browser would, not refused.
     static const char kJunk[] = "<a href='mailto:x@junk.test'>\0\xff\xfe<<<</a";
     const std::string junk = std::string(kJunk, sizeof(kJunk) - 1) + "<div";
@@ -216,6 +229,14 @@ TEST(MergeContacts, OrdersByKindDropsRepeatsAndKeepsTen)
                                         "Security contact: security@a.test (security.txt)",
                                         "Registrar abuse: abuse@registrar.test (RDAP)",
                                     }));
+    // One number written two ways on two pages: one line, as first written.
+    const std::vector<ContactItem> numbers = {
+        {ContactKind::Phone, "01 234 56 78", "https://a.test/", "+4312345678"},
+        {ContactKind::Phone, "+43 (0)1 234 56 78", "https://a.test/kontakt", "+4312345678"},
+        {ContactKind::Phone, "01 234 56 79", "https://a.test/kontakt", "+4312345679"},
+    };
+    EXPECT_EQ(MergeContacts(numbers), (std::vector<std::string>{"Phone: 01 234 56 78 (https://a.test/)",
+                                                                "Phone: 01 234 56 79 (https://a.test/kontakt)"}));
     for (int i = 0; i < 20; ++i)
         items.push_back({ContactKind::Mail, "p" + std::to_string(i) + "@a.test", "https://a.test/"});
     const std::vector<std::string> merged = MergeContacts(items);
@@ -291,4 +312,120 @@ TEST(ResolveUrl, ResolvesReferencesAsABrowserDoes)
     EXPECT_EQ(ResolveUrl("not a url", "/x"), std::nullopt);
     EXPECT_EQ(UrlHost("https://Shop.Example.test:8443/x"), "shop.example.test");
     EXPECT_EQ(UrlPathAndQuery("https://a.test"), "/");
+}
+
+namespace {
+
+// The items of a page with the " (PAGE-URL)" every mail and phone item ends in cut off.
+std::vector<std::string> ItemsWithoutSource(const PageContacts &contacts, const std::string &pageUrl)
+{
+    std::vector<std::string> lines;
+    for (const ContactItem &item : contacts.items) {
+        EXPECT_EQ(item.source, item.kind == ContactKind::Form ? "" : pageUrl) << item.value;
+        std::string line = FormatContactItem(item);
+        const std::string suffix = " (" + pageUrl + ")";
+        if (line.size() > suffix.size() && line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0)
+            line.resize(line.size() - suffix.size());
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST(ExtractContacts, ReadsNumbersMarkedValuesHiddenAddressesAndOnlyContactForms)
+{
+    const struct {
+        const char *what;
+        const char *pageUrl;
+        const char *html;
+        std::vector<std::string> items;
+        std::vector<std::string> pages;
+    } cases[] = {
+        // Numbers in the text, read for the page's region.
+        {"language tag gives the region", "https://www.wien.test/",
+         R"(<html lang="de-AT"><p>Tel.: 01 234 56 78</p><p>TELEFON&nbsp;0664&nbsp;1234567</p>)",
+         {"Phone: 01 234 56 78", "Phone: 0664 1234567"}, {}},
+        {"no region: only + numbers", "https://www.wien.test/",
+         "<p>Tel.: 01 234 56 78</p><p>Telefon: +43 1 234 56 99</p>", {"Phone: +43 1 234 56 99"}, {}},
+        {"the country's domain gives the region", "https://www.shop.co.uk/contact",
+         R"(<html lang="en"><p>Call us on 020 7946 0958 (9am-5pm)</p>)", {"Phone: 020 7946 0958"}, {}},
+        {"French labels in any case, a number split over two cells", "https://www.paris.test/",
+         R"(<html lang="fr-FR"><p>Tél. : 06 37 38 15 55</p><table><tr><td>TÉLÉPHONE</td>
+            <td>01 42 68 53 00</td></tr></table>)",
+         {"Phone: 06 37 38 15 55", "Phone: 01 42 68 53 00"}, {}},
+        {"fax numbers are not phones", "https://www.muenchen.test/",
+         R"(<html lang="de-DE"><p>Telefon: 089 12 22 20, Telefax: 089 12 22 21</p><p>Fax: 089 12 22 22</p>
+            <p>Tel. 089 12 22 23 · F: 089 12 22 24</p><p>Tel./Fax 030 1234567</p>)",
+         {"Phone: 089 12 22 20", "Phone: 089 12 22 23", "Phone: 030 1234567"}, {}},
+        {"dates, postcodes, IBAN, VAT and register numbers are no phones", "https://www.muenchen.test/",
+         R"(<html lang="de-DE"><p>Telefon: seit 01.05.2023 neu, Mo-Fr 9-17 Uhr</p>
+            <p>Hotline 80331 München, IBAN DE89 3704 0044 0532 0130 00</p>
+            <p>Phone USt-IdNr. DE123456789, HRB 123456</p><p>Mobil 2023-05-01</p>)",
+         {}, {}},
+        {"unlabelled numbers are not taken", "https://www.muenchen.test/",
+         R"(<html lang="de-DE"><p>Artikel 089 1234567 ab Lager</p>)", {}, {}},
+        {"a number in a link; one number written three ways is listed once", "https://www.wien.test/",
+         R"(<html lang="de-AT"><a href="tel:+4312345678">Anrufen</a><a href="/kontakt">01 234 56 78</a>
+            <p>Tel: +43 (0)1 234 56 78</p>)",
+         {"Phone: +4312345678"}, {"https://www.wien.test/kontakt"}},
+        // Microdata and RDFa.
+        {"microdata and RDFa values", "https://www.shop.test/",
+         R"(<div itemscope itemtype="https://schema.org/Organization">
+            <span itemprop="telephone">+49 89 1234567</span><span itemprop="faxNumber">+49 89 1234568</span>
+            <a itemprop="email" href="mailto:info@shop.test">Mail</a><meta itemprop="email" content="sales@shop.test">
+            </div><div vocab="https://schema.org/" typeof="Organization">
+            <span property="schema:telephone" content="+43 1 234 56 78">Anrufen</span>
+            <span property="http://schema.org/email">rdfa@shop.test</span><span property="name">+1 201-555-0123</span></div>)",
+         {"Mail: info@shop.test", "Mail: sales@shop.test", "Mail: rdfa@shop.test", "Phone: +49 89 1234567",
+          "Phone: +43 1 234 56 78"},
+         {}},
+        // Addresses hidden from harvesters that a visitor still sees.
+        {"(@) and [@]", "https://www.shop.test/", "<p>info(@)shop.test or team [@] shop.test</p>",
+         {"Mail: info@shop.test", "Mail: team@shop.test"}, {}},
+        {"Cloudflare's e-mail protection", "https://www.shop.test/",
+         R"(<a href="/cdn-cgi/l/email-protection#5a373b33362e3560393c77363334311a2932352a742e3f292e65292f38303f392e671233">
+            [email&#160;protected]</a><span class="__cf_email__" data-cfemail="9cfffab1efecfdf2dceff4f3ecb2e8f9efe8">
+            [email&#160;protected]</span><span data-cfemail="zz41">x</span>)",
+         {"Mail: cf-link@shop.test", "Mail: cf-span@shop.test"}, {}},
+        {"a ROT13 span is read as its script shows it", "https://www.shop.test/",
+         R"(<p>Mail: <span class="email rot13">vasb@fubc.se</span></p>)", {"Mail: info@shop.fr"}, {}},
+        // Forms: a message, a way to reply and nothing saying otherwise.
+        {"only contact forms", "https://www.shop.test/",
+         R"(<form action="/kontakt/senden"><input type="email" name="mail"><textarea></textarea></form>
+            <form action="/about/contact"><input name="telefon"><textarea></textarea></form>
+            <form action="https://x.us1.list-manage.com/subscribe/post" id="mc-embedded-subscribe-form">
+              <input type="email"><textarea></textarea></form>
+            <form action="/newsletter"><input type="email" name="email"></form>
+            <form action="/abo"><input type="email"><textarea></textarea></form>
+            <form id="review_form"><input type="email"><textarea></textarea></form>
+            <form action="/wp-comments-post.php" id="commentform"><textarea></textarea><input type="email"></form>
+            <form class="search-form"><input type="email"><textarea></textarea></form>
+            <form name="cart"><input type="tel"><textarea></textarea></form>
+            <form action="/message"><input name="name"><textarea></textarea></form>)",
+         {"Form: https://www.shop.test/kontakt/senden", "Form: https://www.shop.test/about/contact"}, {}},
+        // Pages to read next.
+        {"the page itself is never read next, a trailing slash or fragment aside", "https://www.shop.test/kontakt/",
+         R"(<a href="/kontakt">Kontakt</a><a href="/kontakt/#form">Kontakt</a><a href="/impressum/">Impressum</a>
+            <a href="/impressum#top">Impressum</a><a href="/impressum">Impressum</a><a href="/about">About</a>)",
+         {}, {"https://www.shop.test/impressum/", "https://www.shop.test/about"}},
+    };
+    for (const auto &c : cases) {
+        const PageContacts contacts = ExtractContacts(c.html, c.pageUrl);
+        EXPECT_EQ(ItemsWithoutSource(contacts, c.pageUrl), c.items) << c.what;
+        EXPECT_EQ(contacts.pages, c.pages) << c.what;
+    }
+}
+
+TEST(PhoneRegion, TakesTheLanguageTagsCountryThenTheDomains)
+{
+    EXPECT_EQ(PhoneRegion("de-AT", "www.shop.de"), "AT");
+    EXPECT_EQ(PhoneRegion("zh-Hant-TW", "shop.test"), "TW");
+    EXPECT_EQ(PhoneRegion("en_uk", "shop.test"), "GB");
+    EXPECT_EQ(PhoneRegion("de", "www.shop.DE"), "DE");
+    EXPECT_EQ(PhoneRegion("es-419", "tienda.mx"), "MX");
+    EXPECT_EQ(PhoneRegion("", "shop.co.uk"), "GB");
+    EXPECT_EQ(PhoneRegion("en", "startup.io"), "");
+    EXPECT_EQ(PhoneRegion("en", "shop.eu"), "");
+    EXPECT_EQ(PhoneRegion("", "shop.com"), "");
 }
