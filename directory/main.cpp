@@ -32,7 +32,7 @@ constexpr const char *kUsage =
     "       kelvora-directory import-hostranks FILE DB\n"
     "       kelvora-directory --live [--search-engine ENGINE] [--listen ADDR:PORT]\n"
     "                         [--cache FILE] [--offline] [--connect-to H1:P1:H2:P2]...\n"
-    "                         [--ca-file FILE] [--data FILE] [--facts FILE]\n"
+    "                         [--ca-file FILE] [--data FILE] [--facts FILE] [--engine-rate N]\n"
     "       kelvora-directory facts import SOURCE FILE... [--facts FILE]\n"
     "\n"
     "Serves a read-only site directory over HTTP for Kelvora: keyword and\n"

@@ -65,7 +65,11 @@ LiveGateway::LiveGateway(SearchEngine engine, Fetcher &fetcher, std::vector<Conn
     , m_log(std::move(log))
     , m_siteFacts(facts, fetcher, [this](const std::string &host) { return MayList(host); }, m_log)
 {
-    m_prefetcher.AddStep([this](const ListedSite &site) { m_fetcher.Warm(HomePageRequest(site.host)); });
+    m_prefetcher.AddStep([this](const ListedSite &site) {
+        FetchRequest request = HomePageRequest(site.host);
+        request.page = site.page;
+        m_fetcher.Warm(request);
+    });
     m_prefetcher.AddStep([this](const ListedSite &site) {
         // A site of the data set keeps its stored facts: nothing to fetch.
         if (m_store != nullptr && m_store->FindSite(HostKey(site.host)))
@@ -137,7 +141,9 @@ Reply LiveGateway::KeywordSearch(const std::string &text, std::int64_t first, st
     std::int64_t engineTotal = -1;
     int pages = 0;
     for (int page = 1; page <= kMaxUpstreamPages && collector.Count() < wanted; ++page) {
-        std::shared_future<FetchResult> answer = m_fetcher.Fetch(m_engine.PageRequest(engineQuery, page));
+        FetchRequest request = m_engine.PageRequest(engineQuery, page);
+        request.priority = TransferPriority::Engine;
+        std::shared_future<FetchResult> answer = m_fetcher.Fetch(request);
         if (answer.wait_until(deadline) != std::future_status::ready) {
             m_log(logName + " page " + std::to_string(page) + ": no answer in time");
             break;

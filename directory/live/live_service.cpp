@@ -4,6 +4,8 @@
 #include <iostream>
 #include <mutex>
 
+#include "directory/live/text.h"
+
 #include "directory/program.h"
 
 namespace kelvora::directory::live {
@@ -15,6 +17,22 @@ void LogToStandardError(const std::string &line)
     static std::mutex mutex;
     const std::lock_guard lock(mutex);
     std::cerr << kProgramName << ": " << line << std::endl;
+}
+
+// The archive's and the engine's pace; each RDAP registry gets its own when
+// the bootstrap names it.
+void SetPaces(HostPacer &pacer, const LiveOptions &options)
+{
+    pacer.SetLimit(std::string(kArchiveHost), PaceLimit{kArchiveBurst, kArchiveInterval});
+    const std::optional<UrlParts> engine = SplitUrl(SearchEngine(options.engine).PageRequest("pace", 1).url);
+    if (!engine)
+        return;
+    if (options.engineRate > 0) {
+        const auto interval = std::chrono::milliseconds(static_cast<long long>(1000.0 / options.engineRate));
+        pacer.SetLimit(engine->host, PaceLimit{1, std::max(interval, std::chrono::milliseconds(1))});
+    } else if (options.engine.kind == EngineChoice::Kind::Brave) {
+        pacer.SetLimit(engine->host, PaceLimit{1, kBraveInterval});
+    }
 }
 
 } // namespace
@@ -43,7 +61,9 @@ LiveService::LiveService(const LiveOptions &options, LiveSettings settings)
         config.resolve = settings.resolve;
         config.timeLimit = settings.timeLimit;
         config.maxBodyBytes = settings.maxBodyBytes;
+        config.pacingClock = settings.pacingClock;
         m_network = std::make_unique<NetworkFetcher>(std::move(config));
+        SetPaces(m_network->Pacer(), options);
     }
     m_fetcher = std::make_unique<Fetcher>(*m_cache, m_network.get(), log);
     m_gateway = std::make_unique<LiveGateway>(SearchEngine(options.engine), *m_fetcher, options.connectTo,

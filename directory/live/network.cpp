@@ -30,6 +30,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPollIntervalMs = 100;
 // How long the parsed roots are kept before the bundle is read again.
 constexpr long kRootsCacheSeconds = 24 * 3600;
+// Idle connections kept for reuse: enough for every host of a results page
+// and the services asked about them.
+constexpr long kIdleConnections = 64;
 constexpr std::string_view kDefaultAccept = "Accept: text/html,application/xhtml+xml,*/*;q=0.8";
 
 void InitialiseCurlOnce()
@@ -45,7 +48,30 @@ struct Job {
     Clock::time_point deadline;
     int redirects = 0;
     bool mayFallBack = false;   // only the first https:// attempt
+    std::shared_ptr<TransferState> state;
+    std::uint64_t page = 0;
+    bool heldNoticed = false;
+    bool attempted = false;   // a hop has been sent
+
+    TransferPriority Priority() const { return state->priority; }
 };
+
+FetchResult NotKnownYetResult(std::string reason)
+{
+    FetchResult result;
+    result.outcome = FetchResult::Outcome::NotKnownYet;
+    result.error = std::move(reason);
+    return result;
+}
+
+// The Retry-After line of an answer, as the wait it asks for.
+std::optional<std::chrono::seconds> RetryAfterOf(CURL *easy)
+{
+    curl_header *header = nullptr;
+    if (curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK || header == nullptr)
+        return std::nullopt;
+    return ParseRetryAfter(header->value, std::chrono::system_clock::now());
+}
 
 bool IsRedirect(long status)
 {
@@ -97,6 +123,8 @@ struct NetworkFetcher::Impl {
         CURL *easy = nullptr;
         curl_slist *headers = nullptr;
         std::string host;
+        TransferPriority priority = TransferPriority::Program;
+        std::uint64_t page = 0;
         std::string body;
         bool truncated = false;
         bool allowPrivate = false;
@@ -113,6 +141,7 @@ struct NetworkFetcher::Impl {
 
     explicit Impl(NetworkConfig configToUse)
         : config(std::move(configToUse))
+        , pacer(config.pacingClock)
     {
         InitialiseCurlOnce();
         if (!config.extraCaFile.empty())
@@ -128,7 +157,14 @@ struct NetworkFetcher::Impl {
         // limit on connections would also count idle kept-alive ones and
         // hold new transfers back until one of those closes. Its cache of
         // idle connections is kept to the same size.
-        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(kMaxTransfers));
+        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(kIdleConnections));
+        // TLS sessions and DNS answers outlive each transfer's handle, so a
+        // second connection to a host resumes its session.
+        share = curl_share_init();
+        if (share != nullptr) {
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        }
         thread = std::thread([this] { Run(); });
     }
 
@@ -141,6 +177,8 @@ struct NetworkFetcher::Impl {
         curl_multi_wakeup(multi);
         thread.join();
         curl_multi_cleanup(multi);
+        if (share != nullptr)
+            curl_share_cleanup(share);
         curl_slist_free_all(connectTo);
         curl_slist_free_all(resolve);
         for (X509 *certificate : extraCertificates)
@@ -157,7 +195,7 @@ struct NetworkFetcher::Impl {
                 return;
             }
         }
-        Complete(std::move(job), FailedResult("the gateway is stopping"));
+        Complete(std::move(job), NotKnownYetResult("the gateway is stopping"));
     }
 
     void Run()
@@ -185,21 +223,31 @@ struct NetworkFetcher::Impl {
                 Finish(easy, code);
             }
             Launch();
-            curl_multi_poll(multi, nullptr, 0, kPollIntervalMs, nullptr);
+            curl_multi_poll(multi, nullptr, 0, PollInterval(), nullptr);
         }
         Shutdown();
     }
 
     // Starts waiting jobs in arrival order as far as the limits allow; a job
-    // whose host is busy waits without holding up the others.
+    // whose host is busy or paced waits without holding up the others.
     void Launch()
     {
+        std::size_t excess = QueuedPrefetches() > kMaxQueuedPrefetches ? QueuedPrefetches() - kMaxQueuedPrefetches : 0;
         std::deque<std::unique_ptr<Job>> still;
+        nextToken.reset();
         while (!waiting.empty()) {
             std::unique_ptr<Job> job = std::move(waiting.front());
             waiting.pop_front();
+            if (excess > 0 && job->Priority() == TransferPriority::Prefetch) {
+                // The oldest background work goes first.
+                --excess;
+                Complete(std::move(job), NotKnownYetResult("dropped: too much background work queued"));
+                continue;
+            }
             if (Clock::now() >= job->deadline) {
-                Complete(std::move(job), FailedResult("no answer within the time limit"));
+                // Never sent at all: nothing is known about the address.
+                Complete(std::move(job), job->attempted ? FailedResult("no answer within the time limit")
+                                                        : NotKnownYetResult("not sent within the time limit"));
                 continue;
             }
             const std::optional<UrlParts> parts = SplitUrl(job->url);
@@ -207,13 +255,56 @@ struct NetworkFetcher::Impl {
                 Complete(std::move(job), FailedResult("not an http or https address: " + job->url));
                 continue;
             }
-            if (active >= kMaxTransfers || perHost[parts->host] >= kMaxTransfersPerHost) {
+            if (!slots.MayStart(job->Priority(), job->page) || perHost[parts->host] >= kMaxTransfersPerHost) {
                 still.push_back(std::move(job));
                 continue;
             }
+            const HostPacer::Admission admission = pacer.Admit(parts->host);
+            if (admission.verdict == HostPacer::Admission::Verdict::Stopped) {
+                Complete(std::move(job), NotKnownYetResult("not known yet: " + parts->host +
+                                                           " asked us to wait (rate limited)"));
+                continue;
+            }
+            if (admission.verdict == HostPacer::Admission::Verdict::Wait) {
+                Hold(*job, admission.until);
+                still.push_back(std::move(job));
+                continue;
+            }
+            job->state->held = false;
             StartHop(std::move(job), *parts);
         }
         waiting = std::move(still);
+    }
+
+    // A job waiting for its host's next token: its time limit starts when
+    // it is sent, and whoever asked may be told at once.
+    void Hold(Job &job, HostPacer::TimePoint until)
+    {
+        const auto wait = std::chrono::duration_cast<Clock::duration>(until - pacer.Now());
+        job.deadline = std::max(job.deadline, Clock::now() + wait + config.timeLimit);
+        nextToken = nextToken ? std::min(*nextToken, until) : until;
+        job.state->held = true;
+        if (!job.heldNoticed) {
+            job.heldNoticed = true;
+            if (job.state->onHeld)
+                job.state->onHeld();
+        }
+    }
+
+    std::size_t QueuedPrefetches() const
+    {
+        return static_cast<std::size_t>(std::count_if(waiting.begin(), waiting.end(), [](const auto &job) {
+            return job->Priority() == TransferPriority::Prefetch;
+        }));
+    }
+
+    // Sooner than the poll interval when a paced host's token is due.
+    int PollInterval() const
+    {
+        if (!nextToken)
+            return kPollIntervalMs;
+        const auto due = std::chrono::duration_cast<std::chrono::milliseconds>(*nextToken - pacer.Now()).count();
+        return static_cast<int>(std::clamp<long long>(due + 1, 1, kPollIntervalMs));
     }
 
     bool NameResolvedByConfig(const std::string &host) const
@@ -295,9 +386,14 @@ struct NetworkFetcher::Impl {
             curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &extraCertificates);
         }
 
+        if (share != nullptr)
+            curl_easy_setopt(easy, CURLOPT_SHARE, share);
+        job->attempted = true;
+        transfer->priority = job->Priority();
+        transfer->page = job->page;
         transfer->job = std::move(job);
         ++transferCount;
-        ++active;
+        slots.Started(transfer->priority, transfer->page);
         ++perHost[transfer->host];
         if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
             Release(*transfer);
@@ -309,7 +405,7 @@ struct NetworkFetcher::Impl {
 
     void Release(const Transfer &transfer)
     {
-        --active;
+        slots.Ended(transfer.priority, transfer.page);
         const auto host = perHost.find(transfer.host);
         if (host != perHost.end() && --host->second <= 0)
             perHost.erase(host);
@@ -330,6 +426,11 @@ struct NetworkFetcher::Impl {
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
         const bool answered = status > 0 && (code == CURLE_OK || (code == CURLE_WRITE_ERROR && transfer->truncated));
         if (answered) {
+            std::optional<std::chrono::seconds> stop;
+            if (status == 429 || status == 503)
+                stop = pacer.Stop(transfer->host, RetryAfterOf(easy));
+            else
+                pacer.Answered(transfer->host);
             char *location = nullptr;
             if (IsRedirect(status) && curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
                 location != nullptr) {
@@ -357,6 +458,7 @@ struct NetworkFetcher::Impl {
             char *effective = nullptr;
             curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
             result.finalUrl = effective != nullptr ? effective : job->url;
+            result.retryAfter = stop;
             Complete(std::move(job), std::move(result));
             return;
         }
@@ -403,7 +505,7 @@ struct NetworkFetcher::Impl {
     {
         for (auto &[easy, transfer] : transfers) {
             curl_multi_remove_handle(multi, easy);
-            Complete(std::move(transfer->job), FailedResult("the gateway is stopping"));
+            Complete(std::move(transfer->job), NotKnownYetResult("the gateway is stopping"));
         }
         transfers.clear();
         std::deque<std::unique_ptr<Job>> rest;
@@ -413,7 +515,7 @@ struct NetworkFetcher::Impl {
         }
         for (auto *queue : {&waiting, &rest}) {
             for (std::unique_ptr<Job> &job : *queue)
-                Complete(std::move(job), FailedResult("the gateway is stopping"));
+                Complete(std::move(job), NotKnownYetResult("the gateway is stopping"));
             queue->clear();
         }
     }
@@ -462,7 +564,9 @@ struct NetworkFetcher::Impl {
     }
 
     NetworkConfig config;
+    HostPacer pacer;
     CURLM *multi = nullptr;
+    CURLSH *share = nullptr;
     curl_slist *connectTo = nullptr;
     curl_slist *resolve = nullptr;
     std::vector<X509 *> extraCertificates;
@@ -474,7 +578,8 @@ struct NetworkFetcher::Impl {
     // The loop's own state, touched only on its thread.
     std::deque<std::unique_ptr<Job>> waiting;
     std::map<std::string, int> perHost;
-    int active = 0;
+    TransferSlots slots;
+    std::optional<HostPacer::TimePoint> nextToken;
     std::unordered_map<CURL *, std::unique_ptr<Transfer>> transfers;
 
     std::atomic<std::uint64_t> transferCount{0};
@@ -490,15 +595,26 @@ NetworkFetcher::NetworkFetcher(NetworkConfig config)
 
 NetworkFetcher::~NetworkFetcher() = default;
 
-void NetworkFetcher::Start(const FetchRequest &request, Callback done)
+void NetworkFetcher::Start(const FetchRequest &request, Callback done, std::shared_ptr<TransferState> state)
 {
     auto job = std::make_unique<Job>();
+    if (!state) {
+        state = std::make_shared<TransferState>();
+        state->priority = request.priority;
+    }
+    job->state = std::move(state);
+    job->page = request.page;
     job->url = request.url;
     job->headers = request.headers;
     job->done = std::move(done);
     job->deadline = Clock::now() + m_impl->config.timeLimit;
     job->mayFallBack = request.fallback == SchemeFallback::HttpAfterHttps;
     m_impl->Submit(std::move(job));
+}
+
+HostPacer &NetworkFetcher::Pacer()
+{
+    return m_impl->pacer;
 }
 
 NetworkFetcher::Counters NetworkFetcher::Stats() const

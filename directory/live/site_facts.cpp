@@ -52,6 +52,8 @@ std::string Trouble(const FetchResult *result)
         return "no answer in time";
     if (result->outcome == FetchResult::Outcome::NotCached)
         return {};
+    if (result->outcome == FetchResult::Outcome::NotKnownYet)
+        return "not known yet (waits its turn)";
     if (!result->Answered())
         return result->error;
     if (result->status != kHttpOk && result->status != 404)
@@ -75,6 +77,7 @@ SiteFacts::SiteFacts(const facts::FactsStore *store, Fetcher &fetcher, SiteFilte
     , m_fetcher(fetcher)
     , m_mayFetch(std::move(mayFetch))
     , m_log(std::move(log))
+    , m_rdap(fetcher, fetcher.Pacer())
 {
 }
 
@@ -90,14 +93,11 @@ void SiteFacts::Stop()
 
 FetchRequest SiteFacts::CdxRequest(std::string_view host)
 {
-    return JsonRequest(facts::CdxUrl(host), "application/json");
-}
-
-FetchRequest SiteFacts::RdapRequest(std::string_view host)
-{
-    // rdap.org sends each query on to the registry's server; the redirect is
-    // followed and the registry's answer kept under this address.
-    return JsonRequest(facts::RdapUrl(host), "application/rdap+json, application/json;q=0.9");
+    FetchRequest request = JsonRequest(facts::CdxUrl(host), "application/json");
+    // The archive allows a few requests a minute: a capture still waiting
+    // its turn is left out now and cached for a later page.
+    request.whenHeld = HeldAnswer::NotKnownYet;
+    return request;
 }
 
 FetchRequest SiteFacts::SecurityTxtRequest(const std::string &host)
@@ -156,27 +156,34 @@ void SiteFacts::Prefetch(const ListedSite &site)
     const std::string key = facts::FactsKey(site.host);
     if (key.empty())
         return;
-    m_fetcher.Warm(CdxRequest(key));
-    if (const FetchRequest rdap = RdapRequest(key); !rdap.url.empty())
-        m_fetcher.Warm(rdap);
+    const auto forPage = [&site](FetchRequest request) {
+        request.page = site.page;
+        return request;
+    };
+    m_fetcher.Warm(forPage(CdxRequest(key)));
+    m_rdap.Warm(key, site.page);
     if (!m_mayFetch(site.host))
         return;
-    m_fetcher.Warm(SecurityTxtRequest(site.host));
+    m_fetcher.Warm(forPage(SecurityTxtRequest(site.host)));
     // The home page's own step has started its fetch; this joins it to learn
     // which contact pages it names (a home page fresh in the cache had its
     // pages warmed when it came, and the details fetch any that are missing).
     // The reading is left to the readers: this may run on the network thread.
-    m_fetcher.Warm(LiveGateway::HomePageRequest(site.host), [this](const FetchResult &home) {
+    m_fetcher.Warm(forPage(LiveGateway::HomePageRequest(site.host)), [this, page = site.page](const FetchResult &home) {
         if (!Readable(&home))
             return;
-        m_readers.TrySubmit([this, body = home.body, url = home.finalUrl] { WarmContactPages(body, url); });
+        m_readers.TrySubmit(
+            [this, body = home.body, url = home.finalUrl, page] { WarmContactPages(body, url, page); });
     });
 }
 
-void SiteFacts::WarmContactPages(const std::string &homePage, const std::string &homeUrl)
+void SiteFacts::WarmContactPages(const std::string &homePage, const std::string &homeUrl, std::uint64_t page)
 {
-    for (const std::string &page : facts::ExtractContacts(homePage, homeUrl).pages)
-        m_fetcher.Warm(ContactPageRequest(page));
+    for (const std::string &url : facts::ExtractContacts(homePage, homeUrl).pages) {
+        FetchRequest request = ContactPageRequest(url);
+        request.page = page;
+        m_fetcher.Warm(request);
+    }
 }
 
 std::vector<std::string> SiteFacts::Competitors(const std::string &host, const Listing &listing) const
@@ -217,15 +224,16 @@ std::string SiteFacts::DetailsPage(std::string_view asked, Deadline deadline)
 
     // Everything at once; each is joined to its prefetch when one runs.
     const std::optional<Answer> cdx = m_fetcher.Fetch(CdxRequest(key));
-    std::optional<Answer> rdap;
-    if (const FetchRequest request = RdapRequest(key); !request.url.empty())
-        rdap = m_fetcher.Fetch(request);
     std::optional<Answer> home;
     std::optional<Answer> securityTxt;
     if (fetchSite) {
         home = m_fetcher.Fetch(LiveGateway::HomePageRequest(site));
         securityTxt = m_fetcher.Fetch(SecurityTxtRequest(site));
     }
+    // Last: it may wait for IANA's bootstrap file when that is not cached.
+    std::optional<Answer> rdap;
+    if (Answer answer = m_rdap.Fetch(key, deadline); answer.valid())
+        rdap = std::move(answer);
 
     facts::LiveDetails details;
     details.host = HostName(asked);

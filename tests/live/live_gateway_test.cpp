@@ -87,7 +87,7 @@ TEST(LiveSearch, ListsOneEntryPerHostInTheEnginesOrderAndDropsPrivateHosts)
         const bool known = std::find(setup.mappedHosts.begin(), setup.mappedHosts.end(), request.host) !=
                                setup.mappedHosts.end() ||
                            request.host == FakeUpstream::kArchiveHost || request.host == FakeUpstream::kRdapHost ||
-                           request.host == FakeUpstream::kRegistryHost;
+                           request.host == FakeUpstream::kRegistryHost || request.host == FakeUpstream::kBootstrapHost;
         EXPECT_TRUE(known) << request.host;
     }
     const UpstreamRequest &engine = requests.front();
@@ -229,7 +229,9 @@ TEST(LiveSearch, AnEngineThatFailsGivesAnEmptyPageAndTheLogSaysWhy)
         EXPECT_EQ(view.total, "0") << c.what;
         EXPECT_NE(rig.Log().find(c.logged), std::string::npos) << c.what << "\n" << rig.Log();
     }
-    // Nothing of it was kept: the engine is asked again next time.
+    // A server error is remembered for an hour, then the engine is asked again.
+    EXPECT_TRUE(rig.service->Cache().HasFresh("marginalia:1:\"server error\""));
+    rig.now += 3600;
     EXPECT_FALSE(rig.service->Cache().HasFresh("marginalia:1:\"server error\""));
 }
 

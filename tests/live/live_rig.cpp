@@ -82,6 +82,13 @@ Rig::Rig(Setup setup)
     };
     if (!setup.settings.clock)
         setup.settings.clock = [this] { return now.load(); };
+    // Unless a test is about pacing, every look at the pacer's clock finds
+    // an hour gone: buckets full, stops over.
+    if (!setup.settings.pacingClock) {
+        setup.settings.pacingClock = [hours = std::make_shared<std::atomic<std::int64_t>>(0)] {
+            return std::chrono::steady_clock::time_point(std::chrono::hours(++*hours));
+        };
+    }
     settings = setup.settings;
     Open();
 }

@@ -55,7 +55,8 @@ std::vector<std::string> ServerNames()
 {
     // Listed one by one: curl takes no wildcard right below a top-level name.
     std::vector<std::string> names = {"searx.test", "api2.marginalia-search.com", "api.search.brave.com",
-                                      "web.archive.org", "rdap.org", "rdap.registry.test"};
+                                      "web.archive.org", "rdap.org", "rdap.registry.test",
+                                      "data.iana.org"};
     for (int i = 1; i <= kSites; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "www.site%02d.test", i);
