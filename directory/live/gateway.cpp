@@ -137,6 +137,9 @@ Reply LiveGateway::KeywordSearch(const std::string &text, std::int64_t first, st
     // One deadline for all upstream pages, so the program always gets its
     // answer before it gives up on us.
     const auto deadline = std::chrono::steady_clock::now() + kAnswerWait;
+    // The sites listed will need their registries: the bootstrap comes side
+    // by side with the engine's answer rather than after it.
+    m_siteFacts.WarmRdapBootstrap();
     HostCollector collector([this](const std::string &host) { return MayList(host); });
     std::int64_t engineTotal = -1;
     int pages = 0;

@@ -52,6 +52,7 @@ struct Job {
     std::uint64_t page = 0;
     bool heldNoticed = false;
     bool attempted = false;   // a hop has been sent
+    std::vector<std::string> visited;   // the addresses of earlier hops
 
     TransferPriority Priority() const { return state->priority; }
 };
@@ -437,6 +438,13 @@ struct NetworkFetcher::Impl {
                 if (job->redirects >= kMaxRedirects) {
                     Complete(std::move(job), FailedResult("more than " + std::to_string(kMaxRedirects) +
                                                           " redirects, the last to " + location));
+                    return;
+                }
+                // A redirect back to an address already visited loops for
+                // good: no need to go round until the hop limit.
+                job->visited.push_back(job->url);
+                if (std::find(job->visited.begin(), job->visited.end(), location) != job->visited.end()) {
+                    Complete(std::move(job), FailedResult(std::string("redirect loop back to ") + location));
                     return;
                 }
                 if (!SplitUrl(location)) {

@@ -177,6 +177,11 @@ void SiteFacts::Prefetch(const ListedSite &site)
     });
 }
 
+void SiteFacts::WarmRdapBootstrap()
+{
+    m_fetcher.Warm(RdapLookup::BootstrapRequest());
+}
+
 void SiteFacts::WarmContactPages(const std::string &homePage, const std::string &homeUrl, std::uint64_t page)
 {
     for (const std::string &url : facts::ExtractContacts(homePage, homeUrl).pages) {

@@ -64,6 +64,8 @@ public:
     // and, once the home page is in, those of the contact pages it names.
     // Never waits.
     void Prefetch(const ListedSite &site);
+    // Starts the fetch of IANA's RDAP bootstrap unless it is cached.
+    void WarmRdapBootstrap();
 
     // The details page for host as the program asks for it (www.HOST),
     // waiting for the upstream answers it needs until deadline; what has

@@ -21,10 +21,10 @@ enum class HeldAnswer { Wait, NotKnownYet };
 
 // Transfers at once in all, and the share of them that prefetching and
 // anything but engine pages may hold.
-constexpr int kMaxTransfersInAll = 24;
-constexpr int kMaxPrefetchTransfers = 16;
-constexpr int kMaxPrefetchTransfersPerPage = 12;
-constexpr int kMaxNonEngineTransfers = 22;
+constexpr int kMaxTransfersInAll = 48;
+constexpr int kMaxPrefetchTransfers = 32;
+constexpr int kMaxPrefetchTransfersPerPage = 24;
+constexpr int kMaxNonEngineTransfers = 44;
 // Prefetch requests queued at most (behind rate limits or busy slots); the
 // oldest are dropped beyond it.
 constexpr std::size_t kMaxQueuedPrefetches = 1'000;
