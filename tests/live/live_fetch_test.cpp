@@ -342,18 +342,10 @@ TEST(NetworkFetch, KeepsToTwoTransfersPerHostAndTheProgramsShareInAll)
 
 namespace {
 
-// Every look at the pacer's clock finds an hour gone: no host stays stopped.
-HostPacer::Clock TimeFlies()
-{
-    return [hours = std::make_shared<std::atomic<std::int64_t>>(0)] {
-        return std::chrono::steady_clock::time_point(std::chrono::hours(++*hours));
-    };
-}
-
 NetworkConfig UnpacedConfigFor(const FakeUpstream &fake)
 {
     NetworkConfig config = ConfigFor(fake);
-    config.pacingClock = TimeFlies();
+    config.pacingClock = kelvora::live::testing::TimeFlies();
     return config;
 }
 
