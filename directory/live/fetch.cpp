@@ -133,7 +133,10 @@ std::shared_future<FetchResult> Fetcher::Start(const FetchRequest &request, Call
                 entry.state->priority = request.priority;
             if (!entry.answeredEarly)
                 return entry.future;
-            if (request.whenHeld == HeldAnswer::NotKnownYet && entry.state->held)
+            // Once held behind a rate limit, the answer is for the cache: a
+            // caller that would rather not wait does not wait for it now
+            // either, even when it is on its way.
+            if (request.whenHeld == HeldAnswer::NotKnownYet)
                 return Ready(NotKnownYet(request.url));
             if (!entry.late) {
                 entry.late.emplace();
