@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <future>
 #include <map>
 #include <mutex>
 #include <string>
@@ -425,4 +426,41 @@ TEST(LivePacing, SitesThatDripDoNotStarveAnUnrelatedSearch)
     EXPECT_LT(Steady::now() - start, 3s);
     // One page's prefetch never holds every slot meant for prefetching.
     EXPECT_LE(dripping.connectionCount(), static_cast<std::size_t>(kMaxPrefetchTransfersPerPage));
+}
+
+TEST(LivePacing, EnginePagesKeepToTheEnginesRate)
+{
+    const struct {
+        const char *engine;
+        double rate;   // --engine-rate; 0: the engine's default
+        const char *host;
+        std::chrono::milliseconds interval;
+    } cases[] = {
+        {"brave:KEY", 0, "api.search.brave.com", kBraveInterval},
+        {"marginalia:public", 2, "api2.marginalia-search.com", 500ms},
+        {"brave:KEY", 4, "api.search.brave.com", 250ms},
+    };
+    for (const auto &c : cases) {
+        ManualClock clock;
+        Rig::Setup setup;
+        setup.engine = c.engine;
+        setup.settings.pacingClock = clock.Clock();
+        Rig rig(setup);
+        rig.options.engineRate = c.rate;
+        rig.Open();
+        rig.fake.SetResults("one", Sites(1, 2));
+        rig.fake.SetResults("two", Sites(3, 4));
+
+        EXPECT_EQ(ReadAsTheProgram(rig.Search("p=one").body).hosts, Hosts(1, 2)) << c.engine;
+        auto later = std::async(std::launch::async, [&rig] { return rig.Search("p=two").body; });
+        // The second page waits for the next token, on the pacer's clock.
+        EXPECT_EQ(later.wait_for(300ms), std::future_status::timeout) << c.engine;
+        EXPECT_EQ(rig.fake.CountFor(c.host), 1u) << c.engine;
+        clock.Advance(c.interval - 1ms);
+        EXPECT_EQ(later.wait_for(300ms), std::future_status::timeout) << c.engine;
+        clock.Advance(1ms);
+        ASSERT_EQ(later.wait_for(5s), std::future_status::ready) << c.engine;
+        EXPECT_EQ(ReadAsTheProgram(later.get()).hosts, Hosts(3, 4)) << c.engine;
+        EXPECT_EQ(rig.fake.CountFor(c.host), 2u) << c.engine;
+    }
 }
