@@ -256,11 +256,16 @@ struct NetworkFetcher::Impl {
                 Complete(std::move(job), FailedResult("not an http or https address: " + job->url));
                 continue;
             }
-            if (!slots.MayStart(job->Priority(), job->page) || perHost[parts->host] >= kMaxTransfersPerHost) {
-                still.push_back(std::move(job));
-                continue;
+            // A stopped or paced host is told apart before any slot is
+            // free, so that its requests are answered or marked at once.
+            HostPacer::Admission admission = pacer.Peek(parts->host);
+            if (admission.verdict == HostPacer::Admission::Verdict::Go) {
+                if (!slots.MayStart(job->Priority(), job->page) || perHost[parts->host] >= kMaxTransfersPerHost) {
+                    still.push_back(std::move(job));
+                    continue;
+                }
+                admission = pacer.Admit(parts->host);
             }
-            const HostPacer::Admission admission = pacer.Admit(parts->host);
             if (admission.verdict == HostPacer::Admission::Verdict::Stopped) {
                 Complete(std::move(job), NotKnownYetResult("not known yet: " + parts->host +
                                                            " asked us to wait (rate limited)"));
