@@ -17,12 +17,14 @@
 
 #include "directory/live/connect_to.h"
 #include "directory/live/failure_cache.h"
+#include "directory/live/network.h"
 #include "directory/live/options.h"
 #include "directory/live/rate_limit.h"
 #include "directory/live/rdap_bootstrap.h"
 #include "directory/live/transfer_slots.h"
 #include "tests/live/fake_upstream.h"
 #include "tests/live/live_rig.h"
+#include "tests/live/test_pki.h"
 #include "tests/support/loopback_server.h"
 #include "web/text.h"
 #include "web/traffic.h"
@@ -463,4 +465,67 @@ TEST(LivePacing, EnginePagesKeepToTheEnginesRate)
         EXPECT_EQ(ReadAsTheProgram(later.get()).hosts, Hosts(3, 4)) << c.engine;
         EXPECT_EQ(rig.fake.CountFor(c.host), 2u) << c.engine;
     }
+}
+
+TEST(LivePacing, BackgroundWorkIsBoundedOldestFirstAndEndsWithTheGateway)
+{
+    FakeUpstream fake;
+    ManualClock clock;
+    NetworkConfig config;
+    for (const std::string &rule : fake.Rules())
+        config.connectTo.push_back(*ParseConnectTo(rule));
+    config.extraCaFile = SharedPki().caFile;
+    config.pacingClock = clock.Clock();
+    auto network = std::make_unique<NetworkFetcher>(config);
+    network->Pacer().SetLimit("www.site01.test", {1, 3600s});
+
+    constexpr std::size_t kExtra = 5;
+    std::mutex mutex;
+    std::vector<std::string> outcomes(kMaxQueuedPrefetches + kExtra);
+    std::atomic<std::size_t> done{0};
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        FetchRequest request;
+        request.url = "https://www.site01.test/" + std::to_string(i);
+        request.priority = TransferPriority::Prefetch;
+        network->Start(request, [&, i](FetchResult result) {
+            const std::lock_guard lock(mutex);
+            outcomes[i] = result.Answered() ? "answered" : result.error;
+            ++done;
+        });
+    }
+    // One goes with the bucket's token; of the rest, waiting for the next,
+    // the oldest beyond the bound are dropped (which ones depends on how
+    // many had arrived when the queue was first seen: always the oldest).
+    const auto count = [&](const std::string &what) {
+        return static_cast<std::size_t>(std::count_if(outcomes.begin(), outcomes.end(), [&](const std::string &outcome) {
+            return outcome.find(what) != std::string::npos;
+        }));
+    };
+    ASSERT_TRUE(WaitFor([&] { return done >= kExtra; }));
+    std::this_thread::sleep_for(300ms);
+    std::size_t waiting = 0;
+    {
+        const std::lock_guard lock(mutex);
+        waiting = static_cast<std::size_t>(std::count(outcomes.begin(), outcomes.end(), std::string()));
+        EXPECT_EQ(count("answered"), 1u);
+        EXPECT_LE(waiting, kMaxQueuedPrefetches);
+        EXPECT_GE(count("dropped"), kExtra - 1);
+        EXPECT_EQ(waiting + count("dropped") + 1, outcomes.size());
+        std::size_t newestDropped = 0;
+        std::size_t oldestWaiting = outcomes.size();
+        for (std::size_t i = 0; i < outcomes.size(); ++i) {
+            if (outcomes[i].find("dropped") != std::string::npos)
+                newestDropped = i;
+            else if (outcomes[i].empty())
+                oldestWaiting = std::min(oldestWaiting, i);
+        }
+        EXPECT_LT(newestDropped, oldestWaiting);
+    }
+    EXPECT_EQ(fake.CountFor("www.site01.test"), 1u);
+    // The gateway stops: whatever waits is answered "not known yet", unsent.
+    network.reset();
+    const std::lock_guard lock(mutex);
+    EXPECT_EQ(done.load(), outcomes.size());
+    EXPECT_EQ(count("the gateway is stopping"), waiting);
+    EXPECT_EQ(fake.CountFor("www.site01.test"), 1u);
 }
