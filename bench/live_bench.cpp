@@ -2,7 +2,9 @@
 // gateway, against HTTPS fakes that delay every answer by 100 ms: the engine,
 // the sites (home page, robots.txt, security.txt and a contact page each),
 // the archive's CDX API and RDAP (rdap.org and the registry it sends each
-// query on to), with the site figures of a facts database. Timed four ways:
+// query on to), with the site figures of a facts database. Two of the 20
+// sites fail: one loops through redirects, one refuses every connection.
+// Timed four ways:
 //   cold        an empty cache: the engine, then every listed site's home
 //               page and facts, side by side by the prefetch;
 //   warm        the same search again: every answer from the cache;
@@ -34,6 +36,7 @@
 #include "tests/live/fake_upstream.h"
 #include "tests/live/gateway_server.h"
 #include "tests/support/files.h"
+#include "tests/support/loopback_server.h"
 #include "ui_startunit.h"
 #include "ui_unit1.h"
 
@@ -50,6 +53,9 @@ constexpr int kRounds = 5;
 constexpr int kResults = 20;
 constexpr auto kUpstreamDelay = std::chrono::milliseconds(100);
 constexpr const char *kKeyword = "garden tools";
+// The sites that fail: a redirect loop and one that refuses connections.
+constexpr int kLoopSite = 19;
+constexpr int kUnreachableSite = 20;
 
 std::string SiteHost(int number)
 {
@@ -166,7 +172,19 @@ int main(int argc, char **argv)
     fake.SetResults("\"garden tools\"", results);
     for (int i = 1; i <= kResults; ++i)
         fake.SetHandler(SiteHost(i), SitePage);
+    fake.SetHandler(SiteHost(kLoopSite), [](const UpstreamRequest &request) {
+        UpstreamAnswer answer;
+        answer.status = 302;
+        answer.headers.emplace_back("Location", request.path == "/r1" ? "/r2" : "/r1");
+        return answer;
+    });
     fake.SetDelay(kUpstreamDelay);
+    const std::string refused = std::to_string(kelvora::testsupport::ClosedLoopbackPort());
+    std::vector<std::string> rules;
+    for (const char *port : {"443", "80"})
+        rules.push_back(SiteHost(kUnreachableSite) + ":" + port + ":127.0.0.1:" + refused);
+    for (const std::string &rule : fake.Rules())
+        rules.push_back(rule);
     const std::string facts = FactsDatabase();
 
     const LocalDirectory localDirectory;
@@ -175,22 +193,24 @@ int main(int argc, char **argv)
 
     std::vector<double> cold, warm, sequential, local, ratios;
     std::size_t coldRequests = 0;
+    std::size_t warmRequests = 0;
     for (int round = 0; round < kRounds; ++round) {
         {
-            GatewayServer gateway("marginalia:public", fake.Rules(), TemporaryFolder() + "/cache.db", {}, facts);
+            GatewayServer gateway("marginalia:public", rules, TemporaryFolder() + "/cache.db", {}, facts);
             gateway.RouteProgram();
             const std::size_t before = fake.Requests().size();
             cold.push_back(TimeRun());
             coldRequests = fake.Requests().size() - before;
+            const std::size_t beforeWarm = fake.Requests().size();
             warm.push_back(TimeRun());
+            warmRequests = fake.Requests().size() - beforeWarm;
         }
         localDirectory.RouteProgram();
         local.push_back(TimeRun());
         ratios.push_back(warm.back() / local.back());
         kelvora::directory::live::LiveSettings withoutPrefetch;
         withoutPrefetch.prefetch = false;
-        GatewayServer gateway("marginalia:public", fake.Rules(), TemporaryFolder() + "/cache.db", withoutPrefetch,
-                              facts);
+        GatewayServer gateway("marginalia:public", rules, TemporaryFolder() + "/cache.db", withoutPrefetch, facts);
         gateway.RouteProgram();
         sequential.push_back(TimeRun());
     }
@@ -207,7 +227,11 @@ int main(int argc, char **argv)
     std::printf("local data set:           %8.1f ms\n", localMs);
     std::printf("warm / local:             %8.2f (of the medians; median of the rounds' ratios %.2f)\n",
                 warmMs / localMs, Median(ratios));
+    std::printf("cold / 1.0 s:             %8.2f\n", coldMs / 1000.0);
     std::printf("upstream requests, cold:  %zu (during the run)\n", coldRequests);
+    std::printf("upstream requests, warm:  %zu\n", warmRequests);
+    std::printf("redirect-loop home pages: %zu (one per fresh cache: %d)\n", fake.CountFor(SiteHost(kLoopSite), "/"),
+                2 * kRounds);
     std::printf("upstream requests, all:   %zu\n", fake.Requests().size());
     return 0;
 }

@@ -34,7 +34,7 @@ constexpr const char *kUsage =
     "       kelvora-directory import-hostranks FILE DB\n"
     "       kelvora-directory --live [--search-engine ENGINE] [--listen ADDR:PORT]\n"
     "                         [--cache FILE] [--offline] [--connect-to H1:P1:H2:P2]...\n"
-    "                         [--ca-file FILE] [--data FILE] [--facts FILE]\n"
+    "                         [--ca-file FILE] [--data FILE] [--facts FILE] [--engine-rate N]\n"
     "       kelvora-directory facts import SOURCE FILE... [--facts FILE]\n"
     "       kelvora-directory facts update [--source tranco|majestic|all] [--facts FILE]\n"
     "       kelvora-directory facts status [--facts FILE]\n"

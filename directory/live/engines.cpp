@@ -279,6 +279,7 @@ FetchRequest SearchEngine::PageRequest(const std::string &query, int page) const
     const std::string encoded = PercentEncode(query);
     FetchRequest request;
     request.timeToLive = kSearchTimeToLive;
+    request.rememberFailures = false;
     switch (m_choice.kind) {
     case EngineChoice::Kind::Searxng:
         request.url = m_choice.baseUrl + "/search?q=" + encoded + "&format=json&pageno=" + std::to_string(page);
@@ -326,6 +327,10 @@ std::string SearchEngine::NoAnswerReason(const FetchResult &result) const
         return result.error.empty() ? "not in the cache (offline)" : result.error;
     if (result.outcome == FetchResult::Outcome::Refused)
         return "no answer from " + Host() + " (" + result.error + ")";
+    // Asked to wait by an earlier answer: nothing was sent this time.
+    if (result.outcome == FetchResult::Outcome::NotKnownYet && result.retryAfter)
+        return "rate limited; try again in " + std::to_string(result.retryAfter->count()) +
+               " s or set KELVORA_SEARCH_ENGINE";
     // libcurl's reasons read "summary: details"; the summary fits one line.
     std::string why = result.error.substr(0, result.error.find(": "));
     if (why == "Couldn't connect to server")
@@ -343,7 +348,7 @@ EngineAnswer SearchEngine::Read(const FetchResult &result) const
         return Failure(NoAnswerReason(result));
     const std::string status = "(HTTP " + std::to_string(result.status) + ")";
     if (result.status == 429 || result.status == 503) {
-        const std::chrono::seconds wait = result.retryAfter.count() > 0 ? result.retryAfter : kDefaultRetryWait;
+        const std::chrono::seconds wait = result.retryAfter.value_or(kDefaultRetryWait);
         return Failure(std::string(result.status == 429 ? "rate limited " : "busy ") + status + "; try again in " +
                        std::to_string(wait.count()) + " s or set KELVORA_SEARCH_ENGINE");
     }

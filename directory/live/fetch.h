@@ -1,13 +1,17 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <future>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "directory/live/transfer_slots.h"
 
 // The gateway's one way to the web: a URL in, a future (or a callback) with
 // the upstream answer out. Answers come from the cache while they are fresh;
@@ -22,6 +26,7 @@
 //   const FetchResult &page = fetcher.Fetch(request).get();
 namespace kelvora::directory::live {
 
+class HostPacer;
 class NetworkFetcher;
 class WebCache;
 
@@ -36,6 +41,7 @@ struct FetchResult {
         Refused,      // the destination is a private or special-use address
         Disallowed,   // robots.txt forbids the page
         NotCached,    // offline, and the cache holds no fresh answer
+        NotKnownYet,  // the host is stopped or paced, or the gateway stops: ask again later
     };
     Outcome outcome = Outcome::Failed;
     long status = 0;
@@ -44,7 +50,9 @@ struct FetchResult {
     std::string finalUrl;    // after redirects
     std::string error;       // why there is no answer, for the log
     bool fromCache = false;
-    std::chrono::seconds retryAfter{0};   // a Retry-After header's wait; 0 when none
+    // A 429 or 503: how long its host is stopped (Retry-After, else the
+    // back-off).
+    std::optional<std::chrono::seconds> retryAfter;
 
     bool Answered() const { return outcome == Outcome::Answered; }
 };
@@ -68,8 +76,17 @@ struct FetchRequest {
     // address: the user's own search engine. Other hops are checked as usual.
     std::string privateOrigin;
     // Whether an answer goes into the cache; unset: every answer but a
-    // server error or rate limit (5xx, 429). Failures are never kept.
+    // server error or rate limit (5xx, 429). Whatever it says, a failure (no
+    // answer, or a 4xx or 5xx status) is kept for FailureTimeToLive.
     std::function<bool(const FetchResult &)> keep;
+    // False for the engine's pages: a refused key or a JSON format turned
+    // off is mended by the user, who should not wait a day to see it work.
+    bool rememberFailures = true;
+    // Warm() makes a Program request a Prefetch one; page is the results
+    // page a prefetch serves (its share of slots is bounded).
+    TransferPriority priority = TransferPriority::Program;
+    std::uint64_t page = 0;
+    HeldAnswer whenHeld = HeldAnswer::Wait;
 
     const std::string &Key() const { return cacheKey.empty() ? url : cacheKey; }
 };
@@ -105,13 +122,18 @@ public:
     bool Cached(const FetchRequest &request);
 
     bool Offline() const { return m_network == nullptr; }
+    // The network's pace per host; null offline.
+    HostPacer *Pacer() const;
 
 private:
     struct InFlight;
 
     std::shared_future<FetchResult> Start(const FetchRequest &request, Callback done, bool readCached);
-    void StartNetwork(const FetchRequest &request, const std::string &key);
-    void CheckRobotsThenFetch(const FetchRequest &request, const std::string &key);
+    void StartNetwork(const FetchRequest &request, const std::string &key,
+                      const std::shared_ptr<TransferState> &state);
+    void AnswerHeld(const std::string &key);
+    void CheckRobotsThenFetch(const FetchRequest &request, const std::string &key,
+                              const std::shared_ptr<TransferState> &state);
     void Complete(const std::string &key, FetchResult result);
 
     WebCache &m_cache;

@@ -67,7 +67,11 @@ LiveGateway::LiveGateway(SearchEngine engine, Fetcher &fetcher, std::vector<Conn
     , m_log(std::move(log))
     , m_siteFacts(facts, fetcher, [this](const std::string &host) { return MayList(host); }, m_log)
 {
-    m_prefetcher.AddStep([this](const ListedSite &site) { m_fetcher.Warm(HomePageRequest(site.host)); });
+    m_prefetcher.AddStep([this](const ListedSite &site) {
+        FetchRequest request = HomePageRequest(site.host);
+        request.page = site.page;
+        m_fetcher.Warm(request);
+    });
     m_prefetcher.AddStep([this](const ListedSite &site) {
         // A site of the data set keeps its stored facts: nothing to fetch.
         if (m_store != nullptr && m_store->FindSite(HostKey(site.host)))
@@ -135,13 +139,18 @@ Reply LiveGateway::KeywordSearch(const std::string &text, std::int64_t first, st
     // One deadline for all upstream pages, so the program always gets its
     // answer before it gives up on us.
     const auto deadline = std::chrono::steady_clock::now() + kAnswerWait;
+    // The sites listed will need their registries: the bootstrap comes side
+    // by side with the engine's answer rather than after it.
+    m_siteFacts.WarmRdapBootstrap();
     // An address, in any spelling, names no site: it is never listed.
     HostCollector collector([this](const std::string &host) { return !IsAddressLiteral(host) && MayList(host); });
     std::int64_t engineTotal = -1;
     std::int64_t entriesSeen = 0;
     int pages = 0;
     for (int page = 1; page <= kMaxUpstreamPages && collector.Count() < wanted; ++page) {
-        std::shared_future<FetchResult> answer = m_fetcher.Fetch(m_engine.PageRequest(engineQuery, page));
+        FetchRequest request = m_engine.PageRequest(engineQuery, page);
+        request.priority = TransferPriority::Engine;
+        std::shared_future<FetchResult> answer = m_fetcher.Fetch(request);
         EngineAnswer read;
         if (answer.wait_until(deadline) == std::future_status::ready) {
             read = m_engine.Read(answer.get());

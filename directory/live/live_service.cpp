@@ -18,6 +18,22 @@ void LogToStandardError(const std::string &line)
     std::cerr << kProgramName << ": " << line << std::endl;
 }
 
+// The archive's and the engine's pace; each RDAP registry gets its own when
+// the bootstrap names it.
+void SetPaces(HostPacer &pacer, const LiveOptions &options)
+{
+    pacer.SetLimit(std::string(kArchiveHost), PaceLimit{kArchiveBurst, kArchiveInterval});
+    const std::optional<UrlParts> engine = SplitUrl(SearchEngine(options.engine).PageRequest("pace", 1).url);
+    if (!engine)
+        return;
+    if (options.engineRate > 0) {
+        const auto interval = std::chrono::milliseconds(static_cast<long long>(1000.0 / options.engineRate));
+        pacer.SetLimit(engine->host, PaceLimit{1, std::max(interval, std::chrono::milliseconds(1))});
+    } else if (options.engine.kind == EngineChoice::Kind::Brave) {
+        pacer.SetLimit(engine->host, PaceLimit{1, kBraveInterval});
+    }
+}
+
 } // namespace
 
 LiveService::LiveService(const LiveOptions &options, LiveSettings settings)
@@ -48,7 +64,9 @@ LiveService::LiveService(const LiveOptions &options, LiveSettings settings)
         config.maxBodyBytes = settings.maxBodyBytes;
         if (const std::optional<UrlParts> engine = SplitUrl(options.engine.baseUrl))
             config.redirectPorts.push_back(engine->port);
+        config.pacingClock = settings.pacingClock;
         m_network = std::make_unique<NetworkFetcher>(std::move(config));
+        SetPaces(m_network->Pacer(), options);
     }
     m_fetcher = std::make_unique<Fetcher>(*m_cache, m_network.get(), log);
     m_gateway = std::make_unique<LiveGateway>(SearchEngine(options.engine), *m_fetcher, options.connectTo,

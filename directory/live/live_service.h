@@ -31,6 +31,7 @@ struct LiveSettings {
     std::chrono::milliseconds timeLimit = kFetchTimeLimit;
     std::size_t maxBodyBytes = kMaxBodyBytes;
     bool prefetch = true;
+    HostPacer::Clock pacingClock;          // unset: the steady clock
 };
 
 class LiveService final {

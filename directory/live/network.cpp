@@ -30,6 +30,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPollIntervalMs = 100;
 // How long the parsed roots are kept before the bundle is read again.
 constexpr long kRootsCacheSeconds = 24 * 3600;
+// Idle connections kept for reuse: enough for every host of a results page
+// and the services asked about them.
+constexpr long kIdleConnections = 64;
 constexpr std::string_view kDefaultAccept = "Accept: text/html,application/xhtml+xml,*/*;q=0.8";
 constexpr int kHttpPort = 80;
 constexpr int kHttpsPort = 443;
@@ -58,6 +61,13 @@ struct Job {
     bool mayFallBack = false;   // only the first https:// attempt
     bool httpsOnly = false;     // every hop, redirects included
     std::string privateOrigin;
+    std::shared_ptr<TransferState> state;
+    std::uint64_t page = 0;
+    bool heldNoticed = false;
+    bool attempted = false;   // a hop has been sent
+    std::vector<std::string> visited;   // the addresses of earlier hops
+
+    TransferPriority Priority() const { return state->priority; }
 };
 
 struct TlsSeen {
@@ -93,6 +103,23 @@ std::string Printable(std::string_view text)
     if (text.size() > kMaxShown)
         shown += "...";
     return shown;
+}
+
+FetchResult NotKnownYetResult(std::string reason)
+{
+    FetchResult result;
+    result.outcome = FetchResult::Outcome::NotKnownYet;
+    result.error = std::move(reason);
+    return result;
+}
+
+// The Retry-After line of an answer, as the wait it asks for.
+std::optional<std::chrono::seconds> RetryAfterOf(CURL *easy)
+{
+    curl_header *header = nullptr;
+    if (curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK || header == nullptr)
+        return std::nullopt;
+    return ParseRetryAfter(header->value, std::chrono::system_clock::now());
 }
 
 bool IsRedirect(long status)
@@ -145,6 +172,8 @@ struct NetworkFetcher::Impl {
         CURL *easy = nullptr;
         curl_slist *headers = nullptr;
         std::string host;
+        TransferPriority priority = TransferPriority::Program;
+        std::uint64_t page = 0;
         std::string body;
         bool truncated = false;
         bool allowPrivate = false;
@@ -164,6 +193,7 @@ struct NetworkFetcher::Impl {
 
     explicit Impl(NetworkConfig configToUse)
         : config(std::move(configToUse))
+        , pacer(config.pacingClock)
     {
         InitialiseCurlOnce();
         if (!config.extraCaFile.empty())
@@ -179,7 +209,14 @@ struct NetworkFetcher::Impl {
         // limit on connections would also count idle kept-alive ones and
         // hold new transfers back until one of those closes. Its cache of
         // idle connections is kept to the same size.
-        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(kMaxTransfers));
+        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(kIdleConnections));
+        // TLS sessions and DNS answers outlive each transfer's handle, so a
+        // second connection to a host resumes its session.
+        share = curl_share_init();
+        if (share != nullptr) {
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        }
         thread = std::thread([this] { Run(); });
     }
 
@@ -192,6 +229,8 @@ struct NetworkFetcher::Impl {
         curl_multi_wakeup(multi);
         thread.join();
         curl_multi_cleanup(multi);
+        if (share != nullptr)
+            curl_share_cleanup(share);
         curl_slist_free_all(connectTo);
         curl_slist_free_all(resolve);
         for (X509 *certificate : extraCertificates)
@@ -208,7 +247,7 @@ struct NetworkFetcher::Impl {
                 return;
             }
         }
-        Complete(std::move(job), FailedResult("the gateway is stopping"));
+        Complete(std::move(job), NotKnownYetResult("the gateway is stopping"));
     }
 
     void Run()
@@ -236,21 +275,31 @@ struct NetworkFetcher::Impl {
                 Finish(easy, code);
             }
             Launch();
-            curl_multi_poll(multi, nullptr, 0, kPollIntervalMs, nullptr);
+            curl_multi_poll(multi, nullptr, 0, PollInterval(), nullptr);
         }
         Shutdown();
     }
 
     // Starts waiting jobs in arrival order as far as the limits allow; a job
-    // whose host is busy waits without holding up the others.
+    // whose host is busy or paced waits without holding up the others.
     void Launch()
     {
+        std::size_t excess = QueuedPrefetches() > kMaxQueuedPrefetches ? QueuedPrefetches() - kMaxQueuedPrefetches : 0;
         std::deque<std::unique_ptr<Job>> still;
+        nextToken.reset();
         while (!waiting.empty()) {
             std::unique_ptr<Job> job = std::move(waiting.front());
             waiting.pop_front();
+            if (excess > 0 && job->Priority() == TransferPriority::Prefetch) {
+                // The oldest background work goes first.
+                --excess;
+                Complete(std::move(job), NotKnownYetResult("dropped: too much background work queued"));
+                continue;
+            }
             if (Clock::now() >= job->deadline) {
-                Complete(std::move(job), FailedResult("no answer within the time limit"));
+                // Never sent at all: nothing is known about the address.
+                Complete(std::move(job), job->attempted ? FailedResult("no answer within the time limit")
+                                                        : NotKnownYetResult("not sent within the time limit"));
                 continue;
             }
             const std::optional<UrlParts> parts = SplitUrl(job->url);
@@ -258,13 +307,66 @@ struct NetworkFetcher::Impl {
                 Complete(std::move(job), FailedResult("not an http or https address: " + job->url));
                 continue;
             }
-            if (active >= kMaxTransfers || perHost[parts->host] >= kMaxTransfersPerHost) {
+            // A stopped or paced host is told apart before any slot is
+            // free, so that its requests are answered or marked at once.
+            HostPacer::Admission admission = pacer.Peek(parts->host);
+            if (admission.verdict == HostPacer::Admission::Verdict::Go) {
+                if (!slots.MayStart(job->Priority(), job->page) || perHost[parts->host] >= kMaxTransfersPerHost) {
+                    still.push_back(std::move(job));
+                    continue;
+                }
+                admission = pacer.Admit(parts->host);
+            }
+            if (admission.verdict == HostPacer::Admission::Verdict::Stopped) {
+                FetchResult stopped = NotKnownYetResult("not known yet: " + parts->host +
+                                                        " asked us to wait (rate limited)");
+                // Rounded up: "try again in 0 s" would invite a refusal.
+                const auto left = admission.until - pacer.Now();
+                stopped.retryAfter = std::max(std::chrono::seconds(1),
+                                              std::chrono::ceil<std::chrono::seconds>(left));
+                Complete(std::move(job), std::move(stopped));
+                continue;
+            }
+            if (admission.verdict == HostPacer::Admission::Verdict::Wait) {
+                Hold(*job, admission.until);
                 still.push_back(std::move(job));
                 continue;
             }
+            job->state->held = false;
             StartHop(std::move(job), *parts);
         }
         waiting = std::move(still);
+    }
+
+    // A job waiting for its host's next token: its time limit starts when
+    // it is sent, and whoever asked may be told at once.
+    void Hold(Job &job, HostPacer::TimePoint until)
+    {
+        const auto wait = std::chrono::duration_cast<Clock::duration>(until - pacer.Now());
+        job.deadline = std::max(job.deadline, Clock::now() + wait + config.timeLimit);
+        nextToken = nextToken ? std::min(*nextToken, until) : until;
+        job.state->held = true;
+        if (!job.heldNoticed) {
+            job.heldNoticed = true;
+            if (job.state->onHeld)
+                job.state->onHeld();
+        }
+    }
+
+    std::size_t QueuedPrefetches() const
+    {
+        return static_cast<std::size_t>(std::count_if(waiting.begin(), waiting.end(), [](const auto &job) {
+            return job->Priority() == TransferPriority::Prefetch;
+        }));
+    }
+
+    // Sooner than the poll interval when a paced host's token is due.
+    int PollInterval() const
+    {
+        if (!nextToken)
+            return kPollIntervalMs;
+        const auto due = std::chrono::duration_cast<std::chrono::milliseconds>(*nextToken - pacer.Now()).count();
+        return static_cast<int>(std::clamp<long long>(due + 1, 1, kPollIntervalMs));
     }
 
     bool NameResolvedByConfig(const std::string &host) const
@@ -345,9 +447,14 @@ struct NetworkFetcher::Impl {
         curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Impl::PrepareTls);
         curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, transfer.get());
 
+        if (share != nullptr)
+            curl_easy_setopt(easy, CURLOPT_SHARE, share);
+        job->attempted = true;
+        transfer->priority = job->Priority();
+        transfer->page = job->page;
         transfer->job = std::move(job);
         ++transferCount;
-        ++active;
+        slots.Started(transfer->priority, transfer->page);
         ++perHost[transfer->host];
         if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
             Release(*transfer);
@@ -359,7 +466,7 @@ struct NetworkFetcher::Impl {
 
     void Release(const Transfer &transfer)
     {
-        --active;
+        slots.Ended(transfer.priority, transfer.page);
         const auto host = perHost.find(transfer.host);
         if (host != perHost.end() && --host->second <= 0)
             perHost.erase(host);
@@ -380,12 +487,24 @@ struct NetworkFetcher::Impl {
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
         const bool answered = status > 0 && (code == CURLE_OK || (code == CURLE_WRITE_ERROR && transfer->truncated));
         if (answered) {
+            std::optional<std::chrono::seconds> stop;
+            if (status == 429 || status == 503)
+                stop = pacer.Stop(transfer->host, RetryAfterOf(easy));
+            else
+                pacer.Answered(transfer->host);
             char *location = nullptr;
             if (IsRedirect(status) && curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
                 location != nullptr) {
                 if (job->redirects >= kMaxRedirects) {
                     Complete(std::move(job), FailedResult("more than " + std::to_string(kMaxRedirects) +
                                                           " redirects, the last to " + Printable(location)));
+                    return;
+                }
+                // A redirect back to an address already visited loops for
+                // good: no need to go round until the hop limit.
+                job->visited.push_back(job->url);
+                if (std::find(job->visited.begin(), job->visited.end(), location) != job->visited.end()) {
+                    Complete(std::move(job), FailedResult("redirect loop back to " + Printable(location)));
                     return;
                 }
                 const std::optional<UrlParts> next = SplitUrl(location);
@@ -411,12 +530,10 @@ struct NetworkFetcher::Impl {
             result.status = status;
             result.body = std::move(transfer->body);
             result.truncated = transfer->truncated;
-            curl_off_t retryAfter = 0;
-            if (curl_easy_getinfo(easy, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0)
-                result.retryAfter = std::chrono::seconds(retryAfter);
             char *effective = nullptr;
             curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
             result.finalUrl = effective != nullptr ? effective : job->url;
+            result.retryAfter = stop;
             Complete(std::move(job), std::move(result));
             return;
         }
@@ -490,7 +607,7 @@ struct NetworkFetcher::Impl {
     {
         for (auto &[easy, transfer] : transfers) {
             curl_multi_remove_handle(multi, easy);
-            Complete(std::move(transfer->job), FailedResult("the gateway is stopping"));
+            Complete(std::move(transfer->job), NotKnownYetResult("the gateway is stopping"));
         }
         transfers.clear();
         std::deque<std::unique_ptr<Job>> rest;
@@ -500,7 +617,7 @@ struct NetworkFetcher::Impl {
         }
         for (auto *queue : {&waiting, &rest}) {
             for (std::unique_ptr<Job> &job : *queue)
-                Complete(std::move(job), FailedResult("the gateway is stopping"));
+                Complete(std::move(job), NotKnownYetResult("the gateway is stopping"));
             queue->clear();
         }
     }
@@ -578,7 +695,9 @@ struct NetworkFetcher::Impl {
     }
 
     NetworkConfig config;
+    HostPacer pacer;
     CURLM *multi = nullptr;
+    CURLSH *share = nullptr;
     curl_slist *connectTo = nullptr;
     curl_slist *resolve = nullptr;
     std::vector<X509 *> extraCertificates;
@@ -590,7 +709,8 @@ struct NetworkFetcher::Impl {
     // The loop's own state, touched only on its thread.
     std::deque<std::unique_ptr<Job>> waiting;
     std::map<std::string, int> perHost;
-    int active = 0;
+    TransferSlots slots;
+    std::optional<HostPacer::TimePoint> nextToken;
     std::unordered_map<CURL *, std::unique_ptr<Transfer>> transfers;
 
     std::atomic<std::uint64_t> transferCount{0};
@@ -606,9 +726,15 @@ NetworkFetcher::NetworkFetcher(NetworkConfig config)
 
 NetworkFetcher::~NetworkFetcher() = default;
 
-void NetworkFetcher::Start(const FetchRequest &request, Callback done)
+void NetworkFetcher::Start(const FetchRequest &request, Callback done, std::shared_ptr<TransferState> state)
 {
     auto job = std::make_unique<Job>();
+    if (!state) {
+        state = std::make_shared<TransferState>();
+        state->priority = request.priority;
+    }
+    job->state = std::move(state);
+    job->page = request.page;
     job->url = request.url;
     job->headers = request.headers;
     job->done = std::move(done);
@@ -626,6 +752,11 @@ void NetworkFetcher::Abort()
         m_impl->stopping = true;
     }
     curl_multi_wakeup(m_impl->multi);
+}
+
+HostPacer &NetworkFetcher::Pacer()
+{
+    return m_impl->pacer;
 }
 
 NetworkFetcher::Counters NetworkFetcher::Stats() const

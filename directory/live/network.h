@@ -11,6 +11,8 @@
 
 #include "directory/live/connect_to.h"
 #include "directory/live/fetch.h"
+#include "directory/live/rate_limit.h"
+#include "directory/live/transfer_slots.h"
 
 // Fetches over the network, many at once, on one thread of its own that
 // drives libcurl's multi interface. Every fetch is bounded in time and size
@@ -30,9 +32,10 @@ constexpr std::chrono::milliseconds kConnectTimeLimit{7'000};
 // Bodies (after decoding gzip, deflate or br) are cut at this size.
 constexpr std::size_t kMaxBodyBytes = 4 * 1024 * 1024;
 constexpr int kMaxRedirects = 5;
-// Politeness: transfers running at once to one host, and in all.
+// Politeness: transfers running at once to one host, and in all (of which
+// TransferSlots keeps some for engine pages and the program's requests).
 constexpr int kMaxTransfersPerHost = 2;
-constexpr int kMaxTransfers = 16;
+constexpr int kMaxTransfers = kMaxTransfersInAll;
 
 struct NetworkConfig {
     std::vector<ConnectToRule> connectTo;
@@ -49,6 +52,8 @@ struct NetworkConfig {
     // Ports a redirect may lead to besides 80, 443 and those of a matching
     // --connect-to rule (the search engine's own).
     std::vector<int> redirectPorts;
+    // The pacer's clock; tests move it on instead of sleeping.
+    HostPacer::Clock pacingClock;
 };
 
 class NetworkFetcher final {
@@ -72,7 +77,12 @@ public:
     // Starts a fetch of request.url with request.headers and
     // request.fallback; done is called once, on the fetcher's thread (on
     // the caller's, with a failure, once the fetcher is being destroyed).
-    void Start(const FetchRequest &request, Callback done);
+    // Each host is paced by Pacer(): while its host is stopped a request is
+    // answered "not known yet" at once, and one waiting for a token stays
+    // queued (state, when given, learns of that and may be promoted).
+    void Start(const FetchRequest &request, Callback done, std::shared_ptr<TransferState> state = nullptr);
+
+    HostPacer &Pacer();
 
     // Ends every fetch at once (each done is called with a failure) and
     // fails every later one: what a stop that must not wait calls first.

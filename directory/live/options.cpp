@@ -1,5 +1,7 @@
 #include "directory/live/options.h"
 
+#include <cstdlib>
+
 #include "directory/facts/facts_db.h"
 #include "directory/live/text.h"
 #include "directory/program.h"
@@ -49,6 +51,24 @@ std::optional<EngineChoice> ParseEngine(std::string_view text, std::string &erro
     return engine;
 }
 
+namespace {
+
+constexpr double kMaxEngineRate = 1000;
+
+bool ParseEngineRate(const std::string &text, double &rate)
+{
+    if (text.empty() || text.size() > 16 || text.find_first_not_of("0123456789.") != std::string::npos)
+        return false;
+    char *end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !(value > 0) || value > kMaxEngineRate)
+        return false;
+    rate = value;
+    return true;
+}
+
+} // namespace
+
 std::string DefaultCachePath()
 {
     return UserFilePath(UserFolder::Cache, "web-cache.db");
@@ -77,7 +97,7 @@ std::optional<LiveOptions> ParseLiveOptions(const std::vector<std::string> &argu
         const bool takesValue = argument == "--search-engine" || argument == "--listen" ||
                                 argument == "--cache" || argument == "--connect-to" ||
                                 argument == "--ca-file" || argument == "--data" ||
-                                argument == "--facts";
+                                argument == "--facts" || argument == "--engine-rate";
         if (!takesValue) {
             error = "unknown option '" + argument + "'";
             return std::nullopt;
@@ -110,6 +130,12 @@ std::optional<LiveOptions> ParseLiveOptions(const std::vector<std::string> &argu
             options.caFile = value;
         } else if (argument == "--facts") {
             options.factsFile = value;
+        } else if (argument == "--engine-rate") {
+            if (!ParseEngineRate(value, options.engineRate)) {
+                error = "--engine-rate wants requests a second (a number above 0, at most " +
+                        std::to_string(static_cast<int>(kMaxEngineRate)) + "), not '" + value + "'";
+                return std::nullopt;
+            }
         } else {
             options.dataFile = value;
         }

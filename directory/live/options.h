@@ -11,7 +11,7 @@
 // The live mode's command line:
 //   kelvora-directory --live [--search-engine ENGINE] [--listen ADDR:PORT]
 //       [--cache FILE] [--offline] [--connect-to HOST1:PORT1:HOST2:PORT2]...
-//       [--ca-file FILE] [--data FILE] [--facts FILE]
+//       [--ca-file FILE] [--data FILE] [--facts FILE] [--engine-rate N]
 namespace kelvora::directory::live {
 
 struct EngineChoice {
@@ -40,6 +40,9 @@ struct LiveOptions {
     // The site-facts database; ParseLiveOptions makes it
     // facts::DefaultFactsPath() when not given. Empty: no facts at all.
     std::string factsFile;
+    // Engine requests a second (--engine-rate); 0: the engine's default
+    // (Brave one a second, the others unpaced).
+    double engineRate = 0;
 };
 
 // ${XDG_CACHE_HOME:-~/.cache}/kelvora/web-cache.db

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -19,6 +20,7 @@ struct ListedSite {
     std::string host;                        // as listed, e.g. www.example.org
     std::vector<std::string> listed;         // every host of that results page, in order
     std::string query;                       // the search text that listed it
+    std::uint64_t page = 0;                  // which results page, for its share of slots
 };
 
 using PrefetchStep = std::function<void(const ListedSite &site)>;
@@ -36,6 +38,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<PrefetchStep> m_steps;
     bool m_enabled = true;
+    mutable std::uint64_t m_pages = 0;
 };
 
 } // namespace kelvora::directory::live

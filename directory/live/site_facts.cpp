@@ -54,6 +54,8 @@ std::string Trouble(const FetchResult *result)
         return "no answer in time";
     if (result->outcome == FetchResult::Outcome::NotCached)
         return {};
+    if (result->outcome == FetchResult::Outcome::NotKnownYet)
+        return "not known yet (waits its turn)";
     if (!result->Answered())
         return result->error;
     if (result->status != kHttpOk && result->status != 404)
@@ -87,6 +89,7 @@ SiteFacts::SiteFacts(const facts::FactsStore *store, Fetcher &fetcher, SiteFilte
     , m_fetcher(fetcher)
     , m_mayFetch(std::move(mayFetch))
     , m_log(std::move(log))
+    , m_rdap(fetcher, fetcher.Pacer())
 {
 }
 
@@ -102,14 +105,11 @@ void SiteFacts::Stop()
 
 FetchRequest SiteFacts::CdxRequest(std::string_view host)
 {
-    return JsonRequest(facts::CdxUrl(host), "application/json");
-}
-
-FetchRequest SiteFacts::RdapRequest(std::string_view host)
-{
-    // rdap.org sends each query on to the registry's server; the redirect is
-    // followed and the registry's answer kept under this address.
-    return JsonRequest(facts::RdapUrl(host), "application/rdap+json, application/json;q=0.9");
+    FetchRequest request = JsonRequest(facts::CdxUrl(host), "application/json");
+    // The archive allows a few requests a minute: a capture still waiting
+    // its turn is left out now and cached for a later page.
+    request.whenHeld = HeldAnswer::NotKnownYet;
+    return request;
 }
 
 FetchRequest SiteFacts::SecurityTxtRequest(const std::string &host)
@@ -169,12 +169,15 @@ bool SiteFacts::MayAskAbout(const std::string &host) const
     return !IsAddressLiteral(host) && m_mayFetch(host);
 }
 
-void SiteFacts::WarmOutsideFacts(const std::string &host, const std::string &key)
+void SiteFacts::WarmOutsideFacts(const std::string &host, const std::string &key, std::uint64_t page)
 {
-    m_fetcher.Warm(CdxRequest(key));
-    if (const FetchRequest rdap = RdapRequest(key); !rdap.url.empty())
-        m_fetcher.Warm(rdap);
-    m_fetcher.Warm(SecurityTxtRequest(host));
+    FetchRequest cdx = CdxRequest(key);
+    cdx.page = page;
+    m_fetcher.Warm(cdx);
+    m_rdap.Warm(key, page);
+    FetchRequest securityTxt = SecurityTxtRequest(host);
+    securityTxt.page = page;
+    m_fetcher.Warm(securityTxt);
 }
 
 void SiteFacts::Prefetch(const ListedSite &site)
@@ -188,23 +191,33 @@ void SiteFacts::Prefetch(const ListedSite &site)
     // the cache did all that when it came, and the details fetch anything
     // missing). The reading is left to the readers: this may run on the
     // network thread.
-    const FetchRequest home = LiveGateway::HomePageRequest(site.host);
-    m_fetcher.Warm(home, [this, host = site.host, key](const FetchResult &answer) {
+    FetchRequest home = LiveGateway::HomePageRequest(site.host);
+    home.page = site.page;
+    m_fetcher.Warm(home, [this, host = site.host, key, page = site.page](const FetchResult &answer) {
         if (answer.outcome == FetchResult::Outcome::Refused)
             return;
-        WarmOutsideFacts(host, key);
+        WarmOutsideFacts(host, key, page);
         if (!Readable(&answer))
             return;
-        m_readers.TrySubmit([this, body = answer.body, url = answer.finalUrl] { WarmContactPages(body, url); });
+        m_readers.TrySubmit(
+            [this, body = answer.body, url = answer.finalUrl, page] { WarmContactPages(body, url, page); });
     });
     if (m_fetcher.Cached(home))
-        WarmOutsideFacts(site.host, key);
+        WarmOutsideFacts(site.host, key, site.page);
 }
 
-void SiteFacts::WarmContactPages(const std::string &homePage, const std::string &homeUrl)
+void SiteFacts::WarmRdapBootstrap()
 {
-    for (const std::string &page : facts::ExtractContacts(homePage, homeUrl).pages)
-        m_fetcher.Warm(ContactPageRequest(page));
+    m_fetcher.Warm(RdapLookup::BootstrapRequest());
+}
+
+void SiteFacts::WarmContactPages(const std::string &homePage, const std::string &homeUrl, std::uint64_t page)
+{
+    for (const std::string &url : facts::ExtractContacts(homePage, homeUrl).pages) {
+        FetchRequest request = ContactPageRequest(url);
+        request.page = page;
+        m_fetcher.Warm(request);
+    }
 }
 
 std::vector<std::string> SiteFacts::Competitors(const std::string &host, const Listing &listing) const
@@ -252,13 +265,14 @@ std::string SiteFacts::DetailsPage(std::string_view asked, Deadline deadline)
     const bool fetchSite = askOutside && !Refused(AnswerBy(home, addressChecked));
 
     std::optional<Answer> cdx;
-    std::optional<Answer> rdap;
     std::optional<Answer> securityTxt;
+    std::optional<Answer> rdap;
     if (fetchSite) {
         cdx = m_fetcher.Fetch(CdxRequest(key));
-        if (const FetchRequest request = RdapRequest(key); !request.url.empty())
-            rdap = m_fetcher.Fetch(request);
         securityTxt = m_fetcher.Fetch(SecurityTxtRequest(site));
+        // Last: it may wait for IANA's bootstrap file when that is not cached.
+        if (Answer answer = m_rdap.Fetch(key, deadline); answer.valid())
+            rdap = std::move(answer);
     }
 
     facts::LiveDetails details;

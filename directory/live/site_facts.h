@@ -14,6 +14,7 @@
 #include "directory/facts/competitors.h"
 #include "directory/live/fetch.h"
 #include "directory/live/prefetch.h"
+#include "directory/live/rdap_bootstrap.h"
 #include "directory/worker_pool.h"
 
 namespace kelvora::directory::facts {
@@ -23,7 +24,8 @@ class FactsStore;
 // What live mode knows about a listed site beyond its home page, as the
 // details page and the backlink search show it: traffic rank and link
 // popularity from the facts database, the online-since date from the
-// Internet Archive (else RDAP), the competitor from the other hosts of the
+// Internet Archive (else RDAP; each service paced, a fact still waiting
+// its turn left out now and cached for a later page), the competitor from the other hosts of the
 // search that listed the site, and contact data from the site's pages, its
 // security.txt and RDAP. Prefetch() starts the upstream fetches when a
 // results page lists the site; DetailsPage() reads what they brought.
@@ -62,6 +64,8 @@ public:
     // and, once the home page is in, those of the contact pages it names.
     // Never waits.
     void Prefetch(const ListedSite &site);
+    // Starts the fetch of IANA's RDAP bootstrap unless it is cached.
+    void WarmRdapBootstrap();
 
     // The details page for host as the program asks for it (www.HOST),
     // waiting for the upstream answers it needs until deadline; what has
@@ -78,7 +82,6 @@ public:
     void Stop();
 
     static FetchRequest CdxRequest(std::string_view host);
-    static FetchRequest RdapRequest(std::string_view host);
     static FetchRequest SecurityTxtRequest(const std::string &host);
     static FetchRequest ContactPageRequest(const std::string &url);
 
@@ -98,15 +101,16 @@ private:
     // Whether the archive, RDAP and the site may be asked about host at all:
     // never for an address or a name the gateway may not fetch.
     bool MayAskAbout(const std::string &host) const;
-    void WarmOutsideFacts(const std::string &host, const std::string &key);
+    void WarmOutsideFacts(const std::string &host, const std::string &key, std::uint64_t page);
     Listing Remembered(const std::string &key) const;
     std::vector<std::string> Competitors(const std::string &host, const Listing &listing) const;
-    void WarmContactPages(const std::string &homePage, const std::string &homeUrl);
+    void WarmContactPages(const std::string &homePage, const std::string &homeUrl, std::uint64_t page);
 
     const facts::FactsStore *m_store;
     Fetcher &m_fetcher;
     SiteFilter m_mayFetch;
     Log m_log;
+    RdapLookup m_rdap;
 
     mutable std::mutex m_mutex;
     std::unordered_map<std::string, Listing> m_listings;

@@ -22,6 +22,7 @@
 #include "tests/live/facts_fixture.h"
 #include "tests/live/fake_upstream.h"
 #include "tests/live/gateway_server.h"
+#include "tests/live/live_rig.h"
 #include "tests/support/files.h"
 #include "ui_unit1.h"
 #include "web/outbound.h"
@@ -133,9 +134,12 @@ void LiveRunTest::initTestCase()
         figures.push_back({host, figure.first, figure.second});
     std::vector<std::string> mapped = {"api2.marginalia-search.com"};
     mapped.insert(mapped.end(), kListed.begin(), kListed.end());
+    // Pacing is tested on its own; here every fact comes at once.
+    kelvora::directory::live::LiveSettings settings;
+    settings.pacingClock = kelvora::live::testing::TimeFlies();
     m_gateway = std::make_unique<GatewayServer>("marginalia:public", m_fake->RulesFor(mapped),
-                                                TemporaryFolder() + "/web-cache.db",
-                                                kelvora::directory::live::LiveSettings{}, MakeFactsDatabase(figures));
+                                                TemporaryFolder() + "/web-cache.db", settings,
+                                                MakeFactsDatabase(figures));
     m_gateway->RouteProgram();
 }
 

@@ -197,7 +197,7 @@ std::vector<std::string> FakeUpstream::RulesFor(const std::vector<std::string> &
 {
     std::vector<std::string> rules;
     std::vector<std::string> mapped = hosts;
-    mapped.insert(mapped.end(), {kArchiveHost, kRdapHost, kRegistryHost});
+    mapped.insert(mapped.end(), {kArchiveHost, kRdapHost, kRegistryHost, kBootstrapHost});
     for (const std::string &host : mapped) {
         for (const std::string &rule : Rules())
             rules.push_back(host + rule);
@@ -282,7 +282,8 @@ UpstreamAnswer FakeUpstream::Answer(const UpstreamRequest &request)
     } else if (request.host == "searx.test" || request.host == "api2.marginalia-search.com" ||
                request.host == "api.search.brave.com") {
         answer = EngineAnswer(request);
-    } else if (request.host == kArchiveHost || request.host == kRdapHost || request.host == kRegistryHost) {
+    } else if (request.host == kArchiveHost || request.host == kRdapHost || request.host == kRegistryHost ||
+               request.host == kBootstrapHost) {
         answer = FactsAnswer(request);
     } else if (request.path == "/") {
         answer.body = HomePage(request.host);
@@ -346,7 +347,10 @@ UpstreamAnswer FakeUpstream::FactsAnswer(const UpstreamRequest &request)
     UpstreamAnswer answer;
     answer.contentType = "application/json";
     const std::string domainPath = "/domain/";
-    if (request.host == kArchiveHost && request.path == "/cdx/search/cdx") {
+    if (request.host == kBootstrapHost && request.path == "/rdap/dns.json") {
+        answer.body = std::string(R"({"version": "1.0", "services": [[["test", "org", "com", "io"], ["http://)") +
+                      kRegistryHost + "/\", \"https://" + kRegistryHost + "/\"]]]}";
+    } else if (request.host == kArchiveHost && request.path == "/cdx/search/cdx") {
         answer.body = CdxJson(FirstCaptureFor(request.Param("url")));
     } else if (request.host == kRdapHost && request.path.rfind(domainPath, 0) == 0) {
         answer.status = 302;

@@ -25,7 +25,8 @@
 //     https://searx.test, Marginalia's and Brave's API hosts) answer the
 //     results set with SetResults() in their JSON shapes;
 //   - the Internet Archive's CDX API answers every host with one capture on
-//     FirstCaptureFor(host); rdap.org sends every domain on to the registry
+//     FirstCaptureFor(host); IANA's bootstrap file names rdap.registry.test
+//     for test, org, com and io; rdap.org sends every domain on to the registry
 //     rdap.registry.test, which answers RdapJson() with RegisteredFor(domain)
 //     and the abuse contact kAbuseMail;
 //   - any other host answers "/" with a home page holding OutboundFor(host)
@@ -67,6 +68,8 @@ public:
     static constexpr const char *kArchiveHost = "web.archive.org";
     static constexpr const char *kRdapHost = "rdap.org";
     static constexpr const char *kRegistryHost = "rdap.registry.test";
+    // IANA's RDAP bootstrap: every top-level name's server is the registry.
+    static constexpr const char *kBootstrapHost = "data.iana.org";
     static constexpr const char *kAbuseMail = "abuse@registrar.test";
 
     FakeUpstream();

@@ -212,14 +212,18 @@ TEST(LiveFacts, OnlineSinceIsTheFirstCaptureElseTheRegistrationElseNothing)
         const std::string page = rig.Details(Site(c.site)).body;
         EXPECT_EQ(kelvora::ParseOnlineSince(TrafficPage(page)), c.date) << c.why;
         EXPECT_EQ(page.find("Online since") != std::string::npos, !c.date.empty()) << c.why;
-        // Through rdap.org's redirect to the registry.
-        EXPECT_EQ(rig.fake.CountFor(FakeUpstream::kRdapHost, "/domain/site" + std::to_string(c.site) + ".test"), 1u)
+        // Straight to the registry the bootstrap names.
+        EXPECT_EQ(rig.fake.CountFor(FakeUpstream::kRegistryHost, "/domain/site" + std::to_string(c.site) + ".test"),
+                  1u)
             << c.why;
     }
     EXPECT_NE(rig.Log().find("details site13.test: archive: HTTP 500"), std::string::npos) << rig.Log();
     EXPECT_EQ(rig.fake.CountFor(FakeUpstream::kRegistryHost), std::size(cases));
 
-    // Archive and RDAP answers are kept 30 days; a failure is not kept.
+    EXPECT_EQ(rig.fake.CountFor(FakeUpstream::kRdapHost), 0u);
+    EXPECT_EQ(rig.fake.CountFor(FakeUpstream::kBootstrapHost), 1u);
+
+    // Archive and RDAP answers are kept 30 days; a failure an hour.
     const std::int64_t start = rig.now;
     const std::size_t archiveAsked = rig.fake.CountFor(FakeUpstream::kArchiveHost);
     rig.now = start + 30 * kDay - 1;
@@ -346,7 +350,10 @@ TEST(LivePrefetch, AListedSitesFactsAreFetchedBeforeTheProgramAsksAndReplayOffli
     ASSERT_TRUE(WaitFor([&] {
         for (const std::string &host : Hosts(1, 5)) {
             for (const FetchRequest &request :
-                 {SiteFacts::CdxRequest(host), SiteFacts::RdapRequest(host), SiteFacts::SecurityTxtRequest(host),
+                 {SiteFacts::CdxRequest(host),
+                  RdapLookup::DomainRequest(std::string("https://") + FakeUpstream::kRegistryHost + "/",
+                                            host.substr(4)),
+                  SiteFacts::SecurityTxtRequest(host),
                   SiteFacts::ContactPageRequest("https://" + host + "/about.html")}) {
                 if (!rig.service->Cache().HasFresh(request.Key()))
                     return false;

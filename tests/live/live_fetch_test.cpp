@@ -315,7 +315,7 @@ TEST(NetworkFetch, EndsAFetchThatTakesTooLong)
     EXPECT_LT(took, 5s);
 }
 
-TEST(NetworkFetch, KeepsToTwoTransfersPerHostAndSixteenInAll)
+TEST(NetworkFetch, KeepsToTwoTransfersPerHostAndTheProgramsShareInAll)
 {
     FakeUpstream fake;
     fake.SetDelay(150ms);
@@ -336,19 +336,27 @@ TEST(NetworkFetch, KeepsToTwoTransfersPerHostAndSixteenInAll)
         EXPECT_TRUE(done.Answered()) << done.error;
     }
     EXPECT_EQ(fake.MostAtOnce("www.a.test"), 2);
-    EXPECT_LE(fake.MostAtOnceOverall(), 16);
+    EXPECT_LE(fake.MostAtOnceOverall(), kMaxNonEngineTransfers);
     EXPECT_GE(fake.MostAtOnceOverall(), 8);   // the fetches do run side by side
 }
 
 namespace {
 
+NetworkConfig UnpacedConfigFor(const FakeUpstream &fake)
+{
+    NetworkConfig config = ConfigFor(fake);
+    config.pacingClock = kelvora::live::testing::TimeFlies();
+    return config;
+}
+
 struct FetcherRig {
     explicit FetcherRig(FakeUpstream &fake)
-        : cache(TemporaryFolder() + "/cache.db")
-        , network(ConfigFor(fake))
+        : cache(TemporaryFolder() + "/cache.db", kDefaultCacheBytes, [this] { return now.load(); })
+        , network(UnpacedConfigFor(fake))
         , fetcher(cache, &network, [this](const std::string &line) { log.push_back(line); })
     {
     }
+    std::atomic<std::int64_t> now{1'700'000'000};
     WebCache cache;
     NetworkFetcher network;
     std::vector<std::string> log;
@@ -406,24 +414,55 @@ TEST(Fetcher, WarmingWithACallbackHearsOfTheFetchButNotOfAFreshCachedAnswer)
     EXPECT_EQ(fake.CountFor("www.site03.test"), 1u);
 }
 
-TEST(Fetcher, KeepsAnswersButNotFailuresOrServerErrors)
+TEST(Fetcher, KeepsAnswersAndRemembersFailuresForTheirOwnPeriods)
 {
     FakeUpstream fake;
     fake.SetHandler("www.a.test", [](const UpstreamRequest &request) {
         UpstreamAnswer answer = Page("status page");
-        answer.status = std::stoi(request.path.substr(1));
+        const std::size_t slash = request.path.find('/', 1);
+        answer.status = std::stoi(request.path.substr(1, slash - 1));
+        if (slash != std::string::npos)
+            answer.headers.emplace_back("Retry-After", request.path.substr(slash + 1));
         return answer;
     });
     FetcherRig rig(fake);
-    for (const int status : {200, 404, 500, 503, 429}) {
-        const std::string url = "https://www.a.test/" + std::to_string(status);
-        const FetchResult result = rig.fetcher.Fetch(Get(url)).get();
-        EXPECT_EQ(result.status, status);
-        const bool kept = status < 429;
-        EXPECT_EQ(rig.cache.HasFresh(url), kept) << status;
+    const std::int64_t start = rig.now;
+    const struct {
+        std::string url;
+        long status;
+        std::int64_t seconds;   // how long the cache answers for it
+    } cases[] = {
+        {"https://www.a.test/200", 200, 7 * 24 * 3600},
+        {"https://www.a.test/404", 404, 24 * 3600},
+        {"https://www.a.test/500", 500, 3600},
+        {"https://www.a.test/503/30", 503, 3600},
+        {"https://www.a.test/429/120", 429, 120},
+        {"https://www.a.test/429", 429, 60},                // no Retry-After: the first back-off
+        {"https://www.a.test/429/0", 429, 0},                // asks again at once: nothing to remember
+        {"https://www.mismatch.org/", 0, 3600},             // no answer: a certificate for another name
+    };
+    for (const auto &c : cases) {
+        const FetchResult result = rig.fetcher.Fetch(Get(c.url)).get();
+        EXPECT_EQ(result.status, c.status) << c.url;
+        EXPECT_EQ(result.outcome, c.status == 0 ? FetchResult::Outcome::Failed : FetchResult::Outcome::Answered)
+            << c.url;
     }
-    EXPECT_EQ(rig.fetcher.Fetch(Get("https://www.mismatch.org/")).get().outcome, FetchResult::Outcome::Failed);
-    EXPECT_FALSE(rig.cache.HasFresh("https://www.mismatch.org/"));
+    const std::size_t asked = fake.Requests().size();
+    for (const auto &c : cases) {
+        // Asked again within its period: the same outcome, from the cache.
+        rig.now = start;
+        if (c.seconds > 0) {
+            const FetchResult again = rig.fetcher.Fetch(Get(c.url)).get();
+            EXPECT_TRUE(again.fromCache) << c.url;
+            EXPECT_EQ(again.status, c.status) << c.url;
+            EXPECT_EQ(again.outcome == FetchResult::Outcome::Failed, c.status == 0) << c.url;
+        }
+        rig.now = start + c.seconds - 1;
+        EXPECT_EQ(rig.cache.HasFresh(c.url), c.seconds > 0) << c.url;
+        rig.now = start + c.seconds;
+        EXPECT_FALSE(rig.cache.HasFresh(c.url)) << c.url;
+    }
+    EXPECT_EQ(fake.Requests().size(), asked);
 }
 
 TEST(Fetcher, ObeysRobotsTxtForPagesOtherThanTheRoot)

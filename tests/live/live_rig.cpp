@@ -37,6 +37,13 @@ std::vector<std::string> Hosts(int first, int last)
     return hosts;
 }
 
+HostPacer::Clock TimeFlies()
+{
+    return [hours = std::make_shared<std::atomic<std::int64_t>>(0)] {
+        return std::chrono::steady_clock::time_point(std::chrono::hours(++*hours));
+    };
+}
+
 EngineChoice Engine(const std::string &text)
 {
     std::string error;
@@ -82,6 +89,8 @@ Rig::Rig(Setup setup)
     };
     if (!setup.settings.clock)
         setup.settings.clock = [this] { return now.load(); };
+    if (!setup.settings.pacingClock)
+        setup.settings.pacingClock = TimeFlies();
     settings = setup.settings;
     Open();
 }

@@ -26,6 +26,10 @@ std::vector<std::string> Hosts(int first, int last);
 
 directory::live::EngineChoice Engine(const std::string &text);
 
+// A pacing clock for tests that are not about pacing: every look at it finds
+// an hour gone, so buckets are always full and stops always over.
+directory::live::HostPacer::Clock TimeFlies();
+
 // What the program takes from a results page: the total after "of about" and
 // the host of every entry, read the way its search run reads them.
 struct ProgramView {

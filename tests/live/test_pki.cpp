@@ -57,7 +57,8 @@ std::vector<std::string> ServerNames()
     std::vector<std::string> names = {"searx.test", "api2.marginalia-search.com", "api.search.brave.com",
                                       "web.archive.org", "rdap.org", "rdap.registry.test",
                                       // the publishers of the open rank lists
-                                      "tranco-list.eu", "downloads.majestic.com", "data.commoncrawl.org"};
+                                      "tranco-list.eu", "downloads.majestic.com", "data.commoncrawl.org",
+                                      "data.iana.org"};
     for (int i = 1; i <= kSites; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "www.site%02d.test", i);
