@@ -16,6 +16,7 @@
 #include <set>
 
 #include "directory/live/address.h"
+#include "directory/live/extra_ca.h"
 #include "directory/live/text.h"
 
 namespace kelvora::directory::live {
@@ -41,25 +42,6 @@ bool ProxyConfigured()
             return true;
     }
     return false;
-}
-
-// The same trust as the gateway's: the extra certificates beside whatever
-// roots curl loaded. (network.cpp keeps its own copy of this loader.)
-std::vector<X509 *> LoadCertificates(const std::string &path)
-{
-    std::vector<X509 *> certificates;
-    BIO *file = BIO_new_file(path.c_str(), "r");
-    if (file == nullptr) {
-        ERR_clear_error();
-        throw DownloadError("cannot read the CA file " + path);
-    }
-    while (X509 *certificate = PEM_read_bio_X509(file, nullptr, nullptr, nullptr))
-        certificates.push_back(certificate);
-    ERR_clear_error();
-    BIO_free(file);
-    if (certificates.empty())
-        throw DownloadError("no PEM certificate in the CA file " + path);
-    return certificates;
 }
 
 std::string AddressText(const sockaddr *address)
@@ -234,8 +216,13 @@ Download::Download(const NetworkConfig &config, DownloadRequest request)
         impl.result = CURLE_COULDNT_CONNECT;
         return;
     }
-    if (!config.extraCaFile.empty())
-        impl.extraCertificates = LoadCertificates(config.extraCaFile);
+    if (!config.extraCaFile.empty()) {
+        try {
+            impl.extraCertificates = LoadCaCertificates(config.extraCaFile);
+        } catch (const std::runtime_error &error) {
+            throw DownloadError(error.what());
+        }
+    }
     impl.allowAnyAddress = ProxyConfigured();
     for (const ConnectToRule &rule : config.connectTo) {
         impl.connectTo = curl_slist_append(impl.connectTo, rule.text.c_str());

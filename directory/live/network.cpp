@@ -17,6 +17,7 @@
 #include <unordered_map>
 
 #include "directory/live/address.h"
+#include "directory/live/extra_ca.h"
 #include "directory/live/text.h"
 
 namespace kelvora::directory::live {
@@ -146,23 +147,6 @@ bool CouldNotConnect(CURLcode code)
     }
 }
 
-std::vector<X509 *> LoadCertificates(const std::string &path)
-{
-    std::vector<X509 *> certificates;
-    BIO *file = BIO_new_file(path.c_str(), "r");
-    if (file == nullptr) {
-        ERR_clear_error();
-        throw std::runtime_error("cannot read the CA file " + path);
-    }
-    while (X509 *certificate = PEM_read_bio_X509(file, nullptr, nullptr, nullptr))
-        certificates.push_back(certificate);
-    ERR_clear_error();   // the read that found no further certificate
-    BIO_free(file);
-    if (certificates.empty())
-        throw std::runtime_error("no PEM certificate in the CA file " + path);
-    return certificates;
-}
-
 } // namespace
 
 struct NetworkFetcher::Impl {
@@ -197,7 +181,7 @@ struct NetworkFetcher::Impl {
     {
         InitialiseCurlOnce();
         if (!config.extraCaFile.empty())
-            extraCertificates = LoadCertificates(config.extraCaFile);
+            extraCertificates = LoadCaCertificates(config.extraCaFile);
         for (const ConnectToRule &rule : config.connectTo)
             connectTo = curl_slist_append(connectTo, rule.text.c_str());
         for (const std::string &entry : config.resolve)

@@ -204,7 +204,8 @@ TEST(LiveSearch, AnEngineThatFailsIsAnswered503AndTheLineSaysWhy)
     } cases[] = {
         {"server error", 500, "{}", 0ms, "server error (HTTP 500)"},
         {"rate limit", 429, "slow down", 0ms, "rate limited (HTTP 429); try again in 60 s"},
-        {"overloaded", 503, "busy", 0ms, "busy (HTTP 503); try again in 60 s"},
+        // The engine's second stop in a row: its back-off has doubled.
+        {"overloaded", 503, "busy", 0ms, "busy (HTTP 503); try again in 120 s"},
         {"bad key", 401, "{}", 0ms, "the API key was refused (HTTP 401); give a valid one as marginalia:KEY"},
         {"cut JSON", 200, "{\"results\": [{\"url\": \"https://www.site01.test/\"", 0ms, "malformed JSON"},
         {"not an object", 200, "[1, 2, 3]", 0ms, "malformed JSON (not an object)"},
