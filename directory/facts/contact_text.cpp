@@ -118,17 +118,6 @@ std::string Deobfuscate(std::string_view text)
     return out;
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 std::optional<std::string> DecodeCloudflareEmail(std::string_view code)
@@ -138,8 +127,8 @@ std::optional<std::string> DecodeCloudflareEmail(std::string_view code)
     std::string decoded;
     int key = -1;
     for (std::size_t i = 0; i < code.size(); i += 2) {
-        const int high = HexValue(code[i]);
-        const int low = HexValue(code[i + 1]);
+        const int high = HexDigitValue(code[i]);
+        const int low = HexDigitValue(code[i + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         const int byte = high * 16 + low;

@@ -7,6 +7,7 @@
 
 #include "directory/live/language.h"
 #include "directory/live/text.h"
+#include "web/text.h"
 
 namespace kelvora::directory::live {
 
@@ -53,17 +54,6 @@ bool NestsTooDeep(std::string_view text)
     return false;
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The code unit of a \uXXXX escape starting at at; -1 when there is none.
 int EscapedUnit(std::string_view text, std::size_t at)
 {
@@ -71,7 +61,7 @@ int EscapedUnit(std::string_view text, std::size_t at)
         return -1;
     int unit = 0;
     for (std::size_t i = at + 2; i < at + 6; ++i) {
-        const int digit = HexValue(text[i]);
+        const int digit = HexDigitValue(text[i]);
         if (digit < 0)
             return -1;
         unit = unit * 16 + digit;

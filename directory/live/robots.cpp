@@ -1,6 +1,7 @@
 #include "directory/live/robots.h"
 
 #include "directory/live/text.h"
+#include "web/text.h"
 
 namespace kelvora::directory::live {
 
@@ -60,17 +61,6 @@ bool PatternMatches(std::string_view pattern, std::string_view target)
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool IsUnreserved(unsigned char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
@@ -112,8 +102,8 @@ std::string NormalisePercentEncoding(std::string_view text)
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-            const auto decoded = static_cast<unsigned char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+        if (byte == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 && HexDigitValue(text[i + 2]) >= 0) {
+            const auto decoded = static_cast<unsigned char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
             if (IsUnreserved(decoded))
                 out += static_cast<char>(decoded);
             else
