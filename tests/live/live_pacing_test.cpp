@@ -276,8 +276,13 @@ TEST(LivePacing, A429StopsItsHostBucketsHoldAndTheRunAnswersWithWhatIsKnown)
     EXPECT_GE(count("archive"), 1u);
     EXPECT_LE(count("archive"), static_cast<std::size_t>(2));
     EXPECT_EQ(count("registry"), kRdapBurst);
-    EXPECT_EQ(since.front(), FakeUpstream::RegisteredFor("site01.test"));
+    // Which site's registry answer came is the order the home pages
+    // answered in (the registry is asked once a name proved public): one did.
     EXPECT_EQ(std::count(since.begin(), since.end(), ""), 19);
+    for (std::size_t i = 0; i < since.size(); ++i) {
+        if (!since[i].empty())
+            EXPECT_EQ(since[i], FakeUpstream::RegisteredFor(Hosts(1, 20)[i].substr(4))) << i;
+    }
     EXPECT_NE(rig.Log().find("not known yet"), std::string::npos) << rig.Log();
 
     // While stopped, nothing goes to the archive, however often it is asked.
