@@ -18,12 +18,17 @@
 #include "directory/live/network.h"
 #include "tests/live/fake_upstream.h"
 #include "tests/live/live_rig.h"
+#include "tests/live/network_fixture.h"
 #include "tests/live/test_pki.h"
 #include "tests/support/files.h"
 #include "tests/support/loopback_server.h"
 
 using namespace kelvora::directory::live;
+using kelvora::live::testing::ConfigFor;
 using kelvora::live::testing::FakeUpstream;
+using kelvora::live::testing::FetchOnce;
+using kelvora::live::testing::Get;
+using kelvora::live::testing::Rules;
 using kelvora::live::testing::SharedPki;
 using kelvora::testsupport::TemporaryFolder;
 using kelvora::live::testing::UpstreamAnswer;
@@ -36,48 +41,6 @@ using namespace std::chrono_literals;
 
 constexpr auto kTestWait = 30s;
 
-std::vector<ConnectToRule> Rules(const std::vector<std::string> &texts)
-{
-    std::vector<ConnectToRule> rules;
-    for (const std::string &text : texts) {
-        std::optional<ConnectToRule> rule = ParseConnectTo(text);
-        EXPECT_TRUE(rule) << text;
-        if (rule)
-            rules.push_back(*rule);
-    }
-    return rules;
-}
-
-NetworkConfig ConfigFor(const FakeUpstream &fake, std::vector<std::string> extraRulesFirst = {})
-{
-    NetworkConfig config;
-    std::vector<std::string> texts = std::move(extraRulesFirst);
-    for (const std::string &rule : fake.Rules())
-        texts.push_back(rule);
-    config.connectTo = Rules(texts);
-    config.extraCaFile = SharedPki().caFile;
-    return config;
-}
-
-FetchRequest Get(const std::string &url, SchemeFallback fallback = SchemeFallback::None)
-{
-    FetchRequest request;
-    request.url = url;
-    request.fallback = fallback;
-    return request;
-}
-
-FetchResult FetchOnce(NetworkFetcher &network, const FetchRequest &request)
-{
-    auto promise = std::make_shared<std::promise<FetchResult>>();
-    std::future<FetchResult> future = promise->get_future();
-    network.Start(request, [promise](FetchResult result) { promise->set_value(std::move(result)); });
-    if (future.wait_for(kTestWait) != std::future_status::ready) {
-        ADD_FAILURE() << "no answer for " << request.url;
-        return {};
-    }
-    return future.get();
-}
 
 UpstreamAnswer Redirect(int status, const std::string &location)
 {

@@ -22,12 +22,17 @@
 #include "directory/live/network.h"
 #include "tests/live/fake_upstream.h"
 #include "tests/live/live_rig.h"
+#include "tests/live/network_fixture.h"
 #include "tests/live/test_pki.h"
 #include "tests/support/loopback_server.h"
 
 using namespace kelvora::directory::live;
 using kelvora::directory::Reply;
+using kelvora::live::testing::ConfigFor;
 using kelvora::live::testing::FakeUpstream;
+using kelvora::live::testing::FetchOnce;
+using kelvora::live::testing::Get;
+using kelvora::live::testing::Rules;
 using kelvora::live::testing::Hosts;
 using kelvora::live::testing::kGardenQuery;
 using kelvora::live::testing::kGardenText;
@@ -46,7 +51,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kTestWait = 30s;
 constexpr int kAcceptPollMs = 50;
 
 // A listener on one address that counts connections and answers each with
@@ -121,43 +125,6 @@ private:
     std::thread m_thread;
 };
 
-std::vector<ConnectToRule> Rules(const std::vector<std::string> &texts)
-{
-    std::vector<ConnectToRule> rules;
-    for (const std::string &text : texts)
-        rules.push_back(ParseConnectTo(text).value());
-    return rules;
-}
-
-NetworkConfig ConfigFor(const FakeUpstream &fake, std::vector<std::string> rulesFirst = {})
-{
-    NetworkConfig config;
-    for (const std::string &rule : fake.Rules())
-        rulesFirst.push_back(rule);
-    config.connectTo = Rules(rulesFirst);
-    config.extraCaFile = SharedPki().caFile;
-    return config;
-}
-
-FetchRequest Get(const std::string &url, SchemeFallback fallback = SchemeFallback::None)
-{
-    FetchRequest request;
-    request.url = url;
-    request.fallback = fallback;
-    return request;
-}
-
-FetchResult FetchOnce(NetworkFetcher &network, const FetchRequest &request)
-{
-    auto promise = std::make_shared<std::promise<FetchResult>>();
-    std::future<FetchResult> future = promise->get_future();
-    network.Start(request, [promise](FetchResult result) { promise->set_value(std::move(result)); });
-    if (future.wait_for(kTestWait) != std::future_status::ready) {
-        ADD_FAILURE() << "no answer for " << request.url;
-        return {};
-    }
-    return future.get();
-}
 
 UpstreamAnswer Redirect(const std::string &location)
 {
