@@ -24,6 +24,7 @@
 #include "directory/live/transfer_slots.h"
 #include "tests/live/fake_upstream.h"
 #include "tests/live/live_rig.h"
+#include "tests/live/network_fixture.h"
 #include "tests/live/test_pki.h"
 #include "tests/support/loopback_server.h"
 #include "web/text.h"
@@ -476,10 +477,7 @@ TEST(LivePacing, BackgroundWorkIsBoundedOldestFirstAndEndsWithTheGateway)
 {
     FakeUpstream fake;
     ManualClock clock;
-    NetworkConfig config;
-    for (const std::string &rule : fake.Rules())
-        config.connectTo.push_back(*ParseConnectTo(rule));
-    config.extraCaFile = SharedPki().caFile;
+    NetworkConfig config = ConfigFor(fake);
     config.pacingClock = clock.Clock();
     auto network = std::make_unique<NetworkFetcher>(config);
     network->Pacer().SetLimit("www.site01.test", {1, 3600s});
