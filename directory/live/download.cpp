@@ -28,12 +28,6 @@ constexpr int kPollIntervalMs = 200;
 constexpr std::string_view kProxyVariables[] = {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy",
                                                 "ALL_PROXY"};
 
-void InitialiseCurlOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 bool ProxyConfigured()
 {
     for (std::string_view name : kProxyVariables) {

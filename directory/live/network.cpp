@@ -47,12 +47,6 @@ constexpr int kTlsChangeCipherSpec = 20;
 constexpr int kTlsAlert = 21;
 constexpr int kTlsHandshake = 22;
 
-void InitialiseCurlOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 struct Job {
     std::string url;
     std::vector<std::string> headers;
@@ -148,6 +142,12 @@ bool CouldNotConnect(CURLcode code)
 }
 
 } // namespace
+
+void InitialiseCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
 
 struct NetworkFetcher::Impl {
     struct Transfer {

@@ -37,6 +37,10 @@ constexpr int kMaxRedirects = 5;
 constexpr int kMaxTransfersPerHost = 2;
 constexpr int kMaxTransfers = kMaxTransfersInAll;
 
+// libcurl's process-wide set-up, once, before the first transfer of any
+// fetcher or download.
+void InitialiseCurlOnce();
+
 struct NetworkConfig {
     std::vector<ConnectToRule> connectTo;
     // PEM certificates trusted beside the system's roots (--ca-file).
