@@ -1,22 +1,10 @@
 #include "directory/query.h"
 
-#include "web/text.h"
-
 #include <vector>
 
 namespace kelvora::directory {
 
 namespace {
-
-char LowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
 
 // Bytes the FTS tokenizer keeps as part of a token; bytes of 0x80 and above
 // belong to UTF-8 letters.
@@ -53,25 +41,6 @@ void AppendTerm(std::string &query, std::string_view term, std::size_t &count)
 
 } // namespace
 
-std::string PercentDecode(std::string_view text, PlusSign plus)
-{
-    std::string decoded;
-    decoded.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '+' && plus == PlusSign::Blank) {
-            decoded += ' ';
-        } else if (c == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
-                   HexDigitValue(text[i + 2]) >= 0) {
-            decoded += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
-            i += 2;
-        } else {
-            decoded += c;
-        }
-    }
-    return decoded;
-}
-
 std::optional<std::string> QueryValue(std::string_view query, std::string_view key)
 {
     std::size_t start = 0;
@@ -92,54 +61,12 @@ std::optional<std::string> QueryValue(std::string_view query, std::string_view k
     return std::nullopt;
 }
 
-std::string HostName(std::string_view text)
-{
-    text = TrimWhitespace(text);
-    if (StartsWithIgnoreCase(text, "http://"))
-        text.remove_prefix(7);
-    else if (StartsWithIgnoreCase(text, "https://"))
-        text.remove_prefix(8);
-    const std::size_t end = text.find_first_of("/?#:");
-    if (end != std::string_view::npos)
-        text = text.substr(0, end);
-    while (!text.empty() && text.back() == '.')
-        text.remove_suffix(1);
-    std::string name(text);
-    for (char &c : name)
-        c = LowerAscii(c);
-    return name;
-}
-
-std::string HostKey(std::string_view text)
-{
-    std::string name = HostName(text);
-    if (name.compare(0, 4, "www.") == 0)
-        name.erase(0, 4);
-    return name;
-}
-
-bool IsStorableHost(std::string_view host)
-{
-    constexpr std::size_t kMinimumLength = 3;
-    constexpr std::size_t kMaximumLength = 253;
-    if (host.size() < kMinimumLength || host.size() > kMaximumLength)
-        return false;
-    if (host.front() == '.' || host.back() == '.' || host.find("..") != std::string_view::npos ||
-        host.find('.') == std::string_view::npos)
-        return false;
-    for (char c : host) {
-        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.'))
-            return false;
-    }
-    return true;
-}
-
 SearchText ParseSearchText(std::string_view decoded)
 {
     if (decoded.size() > kMaxSearchText)
         decoded = decoded.substr(0, kMaxSearchText);
     std::string_view trimmed = decoded;
-    while (!trimmed.empty() && IsBlank(trimmed.front()))
+    while (!trimmed.empty() && IsAsciiSpace(trimmed.front()))
         trimmed.remove_prefix(1);
 
     SearchText result;
@@ -160,7 +87,7 @@ std::string BuildFtsQuery(std::string_view text)
     std::size_t count = 0;
     std::size_t i = 0;
     while (i < text.size()) {
-        if (IsBlank(text[i])) {
+        if (IsAsciiSpace(text[i])) {
             ++i;
         } else if (text[i] == '"') {
             std::size_t close = text.find('"', i + 1);
@@ -170,7 +97,7 @@ std::string BuildFtsQuery(std::string_view text)
             i = close + 1;
         } else {
             std::size_t end = i;
-            while (end < text.size() && !IsBlank(text[end]) && text[end] != '"')
+            while (end < text.size() && !IsAsciiSpace(text[end]) && text[end] != '"')
                 ++end;
             AppendTerm(query, text.substr(i, end - i), count);
             i = end;

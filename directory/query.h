@@ -6,6 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "text/host.h"
+#include "text/text.h"
+
 // Pure text work of the directory service: decoding request queries, turning
 // user text into a full-text query, and reducing any spelling of a host to the
 // key the data set is indexed by. No I/O; every function accepts any bytes.
@@ -16,33 +19,17 @@ constexpr std::size_t kMaxSearchText = 1024;
 // Most terms and phrases a keyword query may hold; later ones are ignored.
 constexpr std::size_t kMaxQueryTerms = 16;
 
-// What "+" stands for: a blank in a query value, itself in a path or a
-// mailto: address ("name+tag@...").
-enum class PlusSign { Blank, Kept };
-
-// Decodes %XX (either case of hex digit) and "+" as plus says. A "%" not
-// followed by two hex digits is kept as it stands.
-std::string PercentDecode(std::string_view text, PlusSign plus = PlusSign::Blank);
+// Percent decoding and the host rules live in the text library; these
+// names stay reachable from the service's namespace.
+using kelvora::HostKey;
+using kelvora::HostName;
+using kelvora::IsStorableHost;
+using kelvora::PercentDecode;
+using kelvora::PlusSign;
 
 // The decoded value of the first key=value pair of a raw query string (the
 // part after "?") whose key equals key exactly; nullopt when there is none.
 std::optional<std::string> QueryValue(std::string_view query, std::string_view key);
-
-// Host name as displayed: lower-cased, blanks around it removed, a leading
-// "http://" or "https://" and everything from the first "/", "?", "#" or ":"
-// on dropped, as are trailing dots. "HTTP://WWW.Example.org:80/x" gives
-// "www.example.org".
-std::string HostName(std::string_view text);
-
-// Host key: lower-cased, blanks around it removed, a leading "http://" or
-// "https://", a leading "www.", and everything from the first "/", "?", "#"
-// or ":" on dropped, as are trailing dots. "HTTP://WWW.Example.org/x" and
-// "example.org" give the same key.
-std::string HostKey(std::string_view text);
-
-// True when text is a plausible host name to store: 3 to 253 characters of
-// a-z, 0-9, "-" and ".", with at least one "." and no empty label.
-bool IsStorableHost(std::string_view host);
 
 // What a search text asks for.
 struct SearchText {

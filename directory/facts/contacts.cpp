@@ -5,7 +5,7 @@
 
 #include "directory/facts/contact_text.h"
 #include "directory/facts/url.h"
-#include "web/text.h"
+#include "text/text.h"
 
 namespace kelvora::directory::facts {
 

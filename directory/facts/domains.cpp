@@ -2,15 +2,13 @@
 
 #include <libpsl.h>
 
-#include "directory/query.h"
+#include "text/host.h"
 
 namespace kelvora::directory::facts {
 
 std::string FactsKey(std::string_view host)
 {
-    std::string name = HostName(host);
-    if (name.compare(0, 4, "www.") == 0 && name.find('.', 4) != std::string::npos)
-        name.erase(0, 4);
+    std::string name = HostName(host, WwwPrefix::DroppedWhileDotRemains);
     if (!IsStorableHost(name))
         return {};
     return name;

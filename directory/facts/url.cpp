@@ -2,7 +2,8 @@
 
 #include <vector>
 
-#include "directory/query.h"
+#include "text/host.h"
+#include "text/text.h"
 
 namespace kelvora::directory::facts {
 
@@ -15,15 +16,9 @@ struct Parts {
     std::string query;      // with its "?", or empty
 };
 
-char Lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool IsSchemeChar(char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
-           c == '-' || c == '.';
+    return IsAsciiLetter(c) || IsDigit(c) || c == '+' || c == '-' || c == '.';
 }
 
 // Browsers drop tabs and line breaks anywhere in an address, and blanks
@@ -50,14 +45,13 @@ std::string SchemeOf(std::string_view text)
     const std::size_t colon = text.find(':');
     if (colon == std::string_view::npos || colon == 0)
         return {};
-    const char first = text[0];
-    if (!((first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z')))
+    if (!IsAsciiLetter(text[0]))
         return {};
     std::string scheme;
     for (std::size_t i = 0; i < colon; ++i) {
         if (!IsSchemeChar(text[i]))
             return {};
-        scheme += Lower(text[i]);
+        scheme += LowerAscii(text[i]);
     }
     return scheme;
 }
@@ -75,11 +69,7 @@ std::string CleanAuthority(std::string_view authority)
         port = authority.substr(colon + 1);
         authority = authority.substr(0, colon);
     }
-    std::string host(authority);
-    for (char &c : host)
-        c = Lower(c);
-    while (!host.empty() && host.back() == '.')
-        host.pop_back();
+    const std::string host = LowerCase(std::string(WithoutTrailingDots(authority)));
     if (!IsStorableHost(host))
         return {};
     constexpr std::size_t kMaxPortDigits = 5;

@@ -1,7 +1,7 @@
 #include "directory/live/robots.h"
 
 #include "directory/live/text.h"
-#include "web/text.h"
+#include "text/text.h"
 
 namespace kelvora::directory::live {
 

@@ -5,20 +5,10 @@
 #include <utility>
 
 #include "directory/live/idn.h"
-#include "directory/query.h"
 
 namespace kelvora::directory::live {
 
 namespace {
-
-constexpr int kHttpPort = 80;
-constexpr int kHttpsPort = 443;
-constexpr int kMaxPort = 65535;
-
-bool IsSpace(unsigned char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
 
 // The entities engines put into titles and snippets; others stay as written.
 constexpr std::array<std::pair<std::string_view, std::string_view>, 8> kEntities{{
@@ -88,7 +78,7 @@ std::string PlainText(std::string_view fragment, std::size_t maxBytes)
             if (decoded)
                 continue;
         }
-        if (IsSpace(c) || c < 0x20 || c == 0x7F) {
+        if (IsAsciiSpace(static_cast<char>(c)) || c < 0x20 || c == 0x7F) {
             pendingSpace = !text.empty();
             ++i;
             continue;
@@ -100,91 +90,12 @@ std::string PlainText(std::string_view fragment, std::size_t maxBytes)
     return text;
 }
 
-std::optional<UrlParts> SplitUrl(std::string_view url)
-{
-    UrlParts parts;
-    std::size_t rest;
-    if (StartsWithIgnoreCase(url, "https://")) {
-        parts.scheme = "https";
-        parts.port = kHttpsPort;
-        rest = 8;
-    } else if (StartsWithIgnoreCase(url, "http://")) {
-        parts.scheme = "http";
-        parts.port = kHttpPort;
-        rest = 7;
-    } else {
-        return std::nullopt;
-    }
-    std::size_t authorityEnd = url.find_first_of("/?#", rest);
-    if (authorityEnd == std::string_view::npos)
-        authorityEnd = url.size();
-    const std::string_view authority = url.substr(rest, authorityEnd - rest);
-    if (authority.empty() || authority.find('@') != std::string_view::npos)
-        return std::nullopt;
-
-    std::string_view host = authority;
-    std::string_view port;
-    if (authority.front() == '[') {
-        const std::size_t close = authority.find(']');
-        if (close == std::string_view::npos)
-            return std::nullopt;
-        host = authority.substr(0, close + 1);
-        const std::string_view after = authority.substr(close + 1);
-        if (!after.empty()) {
-            if (after.front() != ':')
-                return std::nullopt;
-            port = after.substr(1);
-        }
-    } else if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
-        host = authority.substr(0, colon);
-        port = authority.substr(colon + 1);
-    }
-    if (host.empty())
-        return std::nullopt;
-    if (!port.empty()) {
-        if (port.size() > 5)
-            return std::nullopt;
-        int value = 0;
-        for (char c : port) {
-            if (c < '0' || c > '9')
-                return std::nullopt;
-            value = value * 10 + (c - '0');
-        }
-        if (value < 1 || value > kMaxPort)
-            return std::nullopt;
-        parts.port = value;
-    }
-    parts.host = LowerCase(std::string(host));
-
-    std::string_view target = url.substr(authorityEnd);
-    if (const std::size_t hash = target.find('#'); hash != std::string_view::npos)
-        target = target.substr(0, hash);
-    parts.target = target.empty() || target.front() != '/' ? "/" + std::string(target) : std::string(target);
-    return parts;
-}
-
-std::string Origin(const UrlParts &parts)
-{
-    std::string origin = parts.scheme + "://" + parts.host;
-    const int defaultPort = parts.scheme == "https" ? kHttpsPort : kHttpPort;
-    if (parts.port != defaultPort)
-        origin += ":" + std::to_string(parts.port);
-    return origin;
-}
-
 std::optional<std::string> ResultHost(std::string_view url)
 {
-    while (!url.empty() && IsSpace(static_cast<unsigned char>(url.front())))
-        url.remove_prefix(1);
-    while (!url.empty() && IsSpace(static_cast<unsigned char>(url.back())))
-        url.remove_suffix(1);
-    const std::optional<UrlParts> parts = SplitUrl(url);
+    const std::optional<UrlParts> parts = SplitUrl(TrimWhitespace(url));
     if (!parts)
         return std::nullopt;
-    std::string host = parts->host;
-    while (!host.empty() && host.back() == '.')
-        host.pop_back();
-    std::optional<std::string> ascii = AsciiHostName(host);
+    std::optional<std::string> ascii = AsciiHostName(WithoutTrailingDots(parts->host));
     if (!ascii || !IsStorableHost(*ascii))
         return std::nullopt;
     return ascii;

@@ -5,7 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "web/text.h"
+#include "text/host.h"
+#include "text/text.h"
 
 // Text and address helpers of the live gateway. Pure functions over any
 // bytes; no I/O.
@@ -17,17 +18,10 @@ namespace kelvora::directory::live {
 // UTF-8 sequence.
 std::string PlainText(std::string_view fragment, std::size_t maxBytes);
 
-// The parts of an absolute http:// or https:// URL.
-struct UrlParts {
-    std::string scheme;   // "http" or "https", lower case
-    std::string host;     // lower case; an IPv6 address keeps its brackets
-    int port = 0;         // the default port of the scheme when none is written
-    std::string target;   // path and query, "/" at least; no fragment
-};
-// nullopt for any other scheme, an empty host, a user part, or a bad port.
-std::optional<UrlParts> SplitUrl(std::string_view url);
-// "scheme://host" plus ":port" when it is not the scheme's default.
-std::string Origin(const UrlParts &parts);
+// The URL split lives in the text library's host module.
+using kelvora::Origin;
+using kelvora::SplitUrl;
+using kelvora::UrlParts;
 
 // The host a search result's URL names, as the results page lists it: an
 // http or https URL's host, lower-cased, without port and trailing dot, and

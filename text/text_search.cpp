@@ -1,4 +1,4 @@
-#include "web/text_search.h"
+#include "text/text_search.h"
 
 #include <cstdint>
 #include <cstring>

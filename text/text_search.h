@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string_view>
 
-// The byte searches behind the text helpers, for the web library's own use.
+// The byte searches behind the text helpers, for the text library's own use.
 // Both scan whole pages near memory speed: sixteen bytes at a time, keeping
 // only places where the pattern's first and last bytes both fit, and compare
 // the rest there. Neither copies or lower-cases the text.

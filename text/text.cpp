@@ -1,6 +1,6 @@
-#include "web/text.h"
+#include "text/text.h"
 
-#include "web/text_search.h"
+#include "text/text_search.h"
 
 #include <algorithm>
 #include <array>
@@ -30,10 +30,7 @@ inline unsigned char lower(char c)
 
 bool hasAsciiLetter(std::string_view text)
 {
-    return std::any_of(text.begin(), text.end(), [](char c) {
-        const unsigned char folded = lower(c);
-        return folded >= 'a' && folded <= 'z';
-    });
+    return std::any_of(text.begin(), text.end(), [](char c) { return IsAsciiLetter(c); });
 }
 
 // The leftmost occurrence at or after from of a pattern already lower-cased;
@@ -351,13 +348,38 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b)
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
 }
 
-std::string_view TrimWhitespace(std::string_view text)
+char LowerAscii(char c)
 {
-    constexpr std::string_view kWhitespace = " \t\n\v\f\r";
-    const std::size_t start = text.find_first_not_of(kWhitespace);
+    return static_cast<char>(lower(c));
+}
+
+char UpperAscii(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
+}
+
+bool IsAsciiLetter(char c)
+{
+    const unsigned char folded = lower(c);
+    return folded >= 'a' && folded <= 'z';
+}
+
+bool IsAsciiSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::string_view Trim(std::string_view text, std::string_view characters)
+{
+    const std::size_t start = text.find_first_not_of(characters);
     if (start == std::string_view::npos)
         return {};
-    return text.substr(start, text.find_last_not_of(kWhitespace) - start + 1);
+    return text.substr(start, text.find_last_not_of(characters) - start + 1);
+}
+
+std::string_view TrimWhitespace(std::string_view text)
+{
+    return Trim(text, " \t\n\v\f\r");
 }
 
 std::string ReplaceAllIgnoreCase(std::string text, std::string_view pattern, std::string_view replacement)
@@ -402,6 +424,25 @@ std::string PercentEncode(std::string_view text, BlankEncoding blank)
     return encoded;
 }
 
+std::string PercentDecode(std::string_view text, PlusSign plus)
+{
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '+' && plus == PlusSign::Blank) {
+            decoded += ' ';
+        } else if (c == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+                   HexDigitValue(text[i + 2]) >= 0) {
+            decoded += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
+            i += 2;
+        } else {
+            decoded += c;
+        }
+    }
+    return decoded;
+}
+
 std::string_view TrimLine(std::string_view line)
 {
     const std::size_t start = line.find_first_not_of(" \t");
@@ -433,50 +474,6 @@ int HexDigitValue(char c)
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
-}
-
-// The three helpers below pass copies to each step, so that the text as far
-// as it was processed survives when a step runs out of memory.
-std::string CleanResultHost(std::string text)
-{
-    std::string t;
-    try {
-        t = LowerCase(std::move(text));
-        for (const char *piece : {"</i", "</b", "</", "<", ">"})
-            t = ReplaceAllIgnoreCase(t, piece, "");
-    } catch (const std::exception &) {
-        return t;
-    }
-    try {
-        const std::size_t slash = Pos("/", t);
-        if (slash > 0)
-            t = Copy(t, 1, static_cast<long long>(slash) - 1);
-    } catch (const std::exception &) {
-    }
-    return t;
-}
-
-std::string StripScheme(std::string text)
-{
-    std::string t;
-    try {
-        t = LowerCase(std::move(text));
-        t = ReplaceAllIgnoreCase(t, "http://", "");
-        t = ReplaceAllIgnoreCase(t, "https://", "");
-    } catch (const std::exception &) {
-    }
-    return t;
-}
-
-std::string BareHost(std::string text)
-{
-    std::string t = StripScheme(std::move(text));
-    try {
-        t = ReplaceAllIgnoreCase(t, "www.", "");
-        t = ReplaceAllIgnoreCase(t, "http://", "");
-    } catch (const std::exception &) {
-    }
-    return t;
 }
 
 } // namespace kelvora

@@ -1,4 +1,5 @@
-#include "web/text.h"
+#include "text/host.h"
+#include "text/text.h"
 
 #include <gtest/gtest.h>
 
