@@ -1,6 +1,7 @@
 #include "app/export_xlsx.h"
 
 #include "platform/profile.h"
+#include "text/text.h"
 
 #include <xlsxwriter.h>
 
@@ -55,18 +56,13 @@ std::string_view fittedToCell(std::string_view text)
     return text;
 }
 
-bool isHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 // Whether "_xHHHH_" starts at i: a spreadsheet reads that as an escaped character.
 bool isEscapeAt(std::string_view text, std::size_t i)
 {
     constexpr std::size_t kEscapeLength = 7;
-    return text.size() - i >= kEscapeLength && text[i] == '_' && text[i + 1] == 'x' && isHexDigit(text[i + 2])
-           && isHexDigit(text[i + 3]) && isHexDigit(text[i + 4]) && isHexDigit(text[i + 5])
-           && text[i + 6] == '_';
+    return text.size() - i >= kEscapeLength && text[i] == '_' && text[i + 1] == 'x'
+           && HexDigitValue(text[i + 2]) >= 0 && HexDigitValue(text[i + 3]) >= 0
+           && HexDigitValue(text[i + 4]) >= 0 && HexDigitValue(text[i + 5]) >= 0 && text[i + 6] == '_';
 }
 
 // text as a cell keeps it: a literal "_xHHHH_" has its "_" escaped, so that

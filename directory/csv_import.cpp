@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "directory/query.h"
+#include "text/text.h"
 
 namespace kelvora::directory {
 
@@ -18,13 +19,9 @@ constexpr const char *kColumnNames[kColumnCount] = {
     "host", "title", "description", "keywords", "contact", "outbound", "online_since",
     "popularity", "rank"};
 
-std::string Trimmed(const std::string &text)
+std::string TrimBlanks(std::string_view text)
 {
-    const std::size_t start = text.find_first_not_of(" \t");
-    if (start == std::string::npos)
-        return std::string();
-    const std::size_t end = text.find_last_not_of(" \t");
-    return text.substr(start, end - start + 1);
+    return std::string(Trim(text, " \t"));
 }
 
 // A whole number, or nothing for an empty field; false when it is neither.
@@ -146,9 +143,7 @@ CsvSiteReader::CsvSiteReader(std::istream &in)
         throw std::runtime_error("line 1: the header is missing");
     m_position.assign(kColumnCount, -1);
     for (std::size_t index = 0; index < m_fields.size(); ++index) {
-        std::string name = Trimmed(m_fields[index]);
-        for (char &c : name)
-            c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        const std::string name = LowerCase(TrimBlanks(m_fields[index]));
         for (int column = 0; column < kColumnCount; ++column) {
             if (name == kColumnNames[column] && m_position[column] < 0)
                 m_position[column] = static_cast<int>(index);
@@ -165,21 +160,21 @@ bool CsvSiteReader::Next(SiteInput &site)
     do {
         if (!m_records->Next(m_fields))
             return false;
-    } while (m_fields.size() == 1 && Trimmed(m_fields[0]).empty());
+    } while (m_fields.size() == 1 && TrimBlanks(m_fields[0]).empty());
 
     auto field = [this](Column column) -> std::string {
         const int index = m_position[column];
         return index >= 0 && static_cast<std::size_t>(index) < m_fields.size() ? m_fields[index] : std::string();
     };
     site = SiteInput();
-    site.host = Trimmed(field(kHost));
+    site.host = TrimBlanks(field(kHost));
     if (site.host.empty())
         m_records->Fail("the host is empty");
-    site.title = Trimmed(field(kTitle));
-    site.description = Trimmed(field(kDescription));
+    site.title = TrimBlanks(field(kTitle));
+    site.description = TrimBlanks(field(kDescription));
     site.keywords = field(kKeywords);
     site.contact = field(kContact);
-    site.onlineSince = Trimmed(field(kOnlineSince));
+    site.onlineSince = TrimBlanks(field(kOnlineSince));
     const std::string outbound = field(kOutbound);
     std::size_t start = 0;
     while ((start = outbound.find_first_not_of(" \t\n", start)) != std::string::npos) {
@@ -189,7 +184,7 @@ bool CsvSiteReader::Next(SiteInput &site)
     }
     for (const auto &[column, name, number] : {std::tuple(kPopularity, "popularity", &site.popularity),
                                                std::tuple(kRank, "rank", &site.rank)}) {
-        const std::string value = Trimmed(field(column));
+        const std::string value = TrimBlanks(field(column));
         if (!ParseNumber(value, *number))
             m_records->Fail(std::string(name) + " is not a whole number: " + value);
     }

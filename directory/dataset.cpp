@@ -10,6 +10,7 @@
 #include "directory/query.h"
 #include "directory/schema.h"
 #include "directory/sqlite.h"
+#include "text/text.h"
 
 namespace kelvora::directory {
 
@@ -27,7 +28,7 @@ std::vector<std::string> SplitKeywords(const std::string &keywords)
         if (c == ' ' || c == ',' || c == ';' || c == '\t' || c == '\n' || c == '\r')
             flush();
         else
-            word += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+            word += LowerAscii(c);
     }
     flush();
     return words;

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "directory/query.h"
-#include "web/text.h"
+#include "text/text.h"
 
 namespace kelvora::directory {
 
@@ -40,13 +40,8 @@ bool HoldsControl(std::string_view text, bool tabAllowed)
     });
 }
 
-std::string_view Trim(std::string_view text)
-{
-    const std::size_t start = text.find_first_not_of(" \t");
-    if (start == std::string_view::npos)
-        return {};
-    return text.substr(start, text.find_last_not_of(" \t") - start + 1);
-}
+// Optional white space around header values and list tokens.
+constexpr std::string_view kBlanks = " \t";
 
 // Comma-separated tokens of a Connection line, in any letter case.
 bool ListsToken(std::string_view value, std::string_view token)
@@ -56,7 +51,7 @@ bool ListsToken(std::string_view value, std::string_view token)
         std::size_t end = value.find(',', start);
         if (end == std::string_view::npos)
             end = value.size();
-        if (EqualsIgnoreCase(Trim(value.substr(start, end - start)), token))
+        if (EqualsIgnoreCase(Trim(value.substr(start, end - start), kBlanks), token))
             return true;
         start = end + 1;
     }
@@ -153,7 +148,7 @@ RequestFraming ParseRequest(std::string_view input, Request &request)
         if (colon == std::string_view::npos || !IsToken(line.substr(0, colon)))
             return Invalid(400);
         const std::string_view name = line.substr(0, colon);
-        const std::string_view value = Trim(line.substr(colon + 1));
+        const std::string_view value = Trim(line.substr(colon + 1), kBlanks);
         if (HoldsControl(value, true))
             return Invalid(400);
         if (EqualsIgnoreCase(name, "Host")) {

@@ -1,5 +1,7 @@
 #include "platform/profile.h"
 
+#include "text/text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -19,43 +21,8 @@ namespace {
 constexpr int kTemporaryNameAttempts = 100;
 constexpr std::size_t kReadChunkSize = 64 * 1024;
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
-std::string_view trim(std::string_view text)
-{
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lowerCopy(std::string_view text)
-{
-    std::string result(text);
-    for (char &c : result)
-        c = lowerAscii(c);
-    return result;
-}
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i]))
-            return false;
-    }
-    return true;
-}
+// Blanks around names and values; a CR of a CR LF line end among them.
+constexpr std::string_view kBlanks = " \t\r";
 
 // Appends text with every CR LF, lone CR and lone LF turned into one blank.
 void appendOneLine(std::string &out, std::string_view text)
@@ -120,7 +87,7 @@ ProfileFile ProfileFile::Parse(std::string_view bytes)
     Section *current = nullptr;
     while (!bytes.empty()) {
         const std::size_t end = bytes.find('\n');
-        const std::string_view line = trim(bytes.substr(0, end));
+        const std::string_view line = Trim(bytes.substr(0, end), kBlanks);
         bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
 
         if (line.empty() || line.front() == ';')
@@ -130,9 +97,9 @@ ProfileFile ProfileFile::Parse(std::string_view bytes)
             const std::size_t close = name.rfind(']');
             if (close != std::string_view::npos)
                 name = name.substr(0, close);
-            profile.m_sections.push_back(Section{std::string(trim(name)), {}});
+            profile.m_sections.push_back(Section{std::string(Trim(name, kBlanks)), {}});
             current = &profile.m_sections.back();
-            profile.m_firstSection.try_emplace(lowerCopy(current->name), profile.m_sections.size() - 1);
+            profile.m_firstSection.try_emplace(LowerCase(std::string(current->name)), profile.m_sections.size() - 1);
             continue;
         }
         if (!current)
@@ -141,8 +108,8 @@ ProfileFile ProfileFile::Parse(std::string_view bytes)
         if (equals == std::string_view::npos) {
             current->entries.push_back(Entry{std::string(line), {}});
         } else {
-            current->entries.push_back(Entry{std::string(trim(line.substr(0, equals))),
-                                             std::string(trim(line.substr(equals + 1)))});
+            current->entries.push_back(Entry{std::string(Trim(line.substr(0, equals), kBlanks)),
+                                             std::string(Trim(line.substr(equals + 1), kBlanks))});
         }
     }
     return profile;
@@ -173,7 +140,7 @@ std::vector<std::string> ProfileFile::SectionNames() const
 
 const ProfileFile::Section *ProfileFile::findSection(std::string_view name) const
 {
-    const auto found = m_firstSection.find(lowerCopy(name));
+    const auto found = m_firstSection.find(LowerCase(std::string(name)));
     return found == m_firstSection.end() ? nullptr : &m_sections[found->second];
 }
 
@@ -189,7 +156,7 @@ std::optional<std::string> ProfileFile::Value(std::string_view section, std::str
     if (!found)
         return std::nullopt;
     for (const Entry &entry : found->entries) {
-        if (equalsIgnoreCase(entry.key, key))
+        if (EqualsIgnoreCase(entry.key, key))
             return entry.value.substr(0, kMaxValueLength);
     }
     return std::nullopt;

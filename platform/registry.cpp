@@ -1,7 +1,7 @@
 #include "platform/registry.h"
 
 #include "platform/profile.h"
-#include "web/text.h"
+#include "text/text.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -21,16 +21,6 @@ constexpr std::string_view kStringTag = "sz:";
 constexpr std::string_view kIntegerTag = "dword:";
 constexpr std::size_t kIntegerDigits = 8;
 constexpr char kHexDigits[] = "0123456789abcdef";
-
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b)
-{
-    return !RegistryNameLess()(a, b) && !RegistryNameLess()(b, a);
-}
 
 void appendQuoted(std::string &out, std::string_view text)
 {
@@ -149,7 +139,7 @@ std::optional<std::vector<std::string>> keyParts(std::string_view path)
         parts.emplace_back(part);
         path.remove_prefix(end == std::string_view::npos ? path.size() : end + 1);
     }
-    if (!parts.empty() && equalsIgnoreCase(parts.front(), "Software"))
+    if (!parts.empty() && EqualsIgnoreCase(parts.front(), "Software"))
         parts.erase(parts.begin());
     if (parts.empty())
         return std::nullopt;
@@ -165,7 +155,7 @@ std::filesystem::path entryIn(const std::filesystem::path &folder, const std::st
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
          it.increment(error)) {
         const std::string existing = it->path().filename().string();
-        if (equalsIgnoreCase(existing, name))
+        if (EqualsIgnoreCase(existing, name))
             return it->path();
     }
     return folder / name;
@@ -177,8 +167,8 @@ bool RegistryNameLess::operator()(std::string_view left, std::string_view right)
 {
     const std::size_t common = std::min(left.size(), right.size());
     for (std::size_t i = 0; i < common; ++i) {
-        const auto a = static_cast<unsigned char>(lowerAscii(left[i]));
-        const auto b = static_cast<unsigned char>(lowerAscii(right[i]));
+        const auto a = static_cast<unsigned char>(LowerAscii(left[i]));
+        const auto b = static_cast<unsigned char>(LowerAscii(right[i]));
         if (a != b)
             return a < b;
     }

@@ -250,16 +250,10 @@ bool ParseHex(const std::string &text, std::uint64_t &value)
         return false;
     std::uint64_t result = 0;
     for (const char c : text) {
-        unsigned digit;
-        if (c >= '0' && c <= '9')
-            digit = static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f')
-            digit = static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F')
-            digit = static_cast<unsigned>(c - 'A' + 10);
-        else
+        const int digit = HexDigitValue(c);
+        if (digit < 0)
             return false;
-        result = result << 4 | digit;
+        result = result << 4 | static_cast<unsigned>(digit);
     }
     value = result;
     return true;

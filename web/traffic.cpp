@@ -36,23 +36,13 @@ std::string_view From(std::string_view text, std::size_t position)
     return offset < text.size() ? text.substr(offset) : std::string_view();
 }
 
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-bool IsLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 // The element name of a tag's inside ("/TD class=x" gives "TD"), in its case.
 std::string_view TagName(std::string_view inside)
 {
     if (!inside.empty() && inside.front() == '/')
         inside.remove_prefix(1);
     std::size_t length = 0;
-    while (length < inside.size() && (IsLetter(inside[length]) || IsDigit(inside[length])))
+    while (length < inside.size() && (IsAsciiLetter(inside[length]) || IsDigit(inside[length])))
         ++length;
     return inside.substr(0, length);
 }
@@ -138,7 +128,7 @@ std::string ParseOnlineSince(const std::string &page)
         // but never beyond the marker's line: a following line or table cell
         // holds some other figure.
         while (i < page.size()) {
-            if (IsBlank(page[i])) {
+            if (IsAsciiSpace(page[i])) {
                 ++i;
             } else if (page[i] == '<') {
                 const std::size_t close = page.find('>', i);

@@ -46,7 +46,7 @@ std::string ContactKey(const ContactItem &item)
     for (char c : item.value) {
         if (number && !((c >= '0' && c <= '9') || c == '+'))
             continue;
-        key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        key += LowerAscii(c);
     }
     return key;
 }

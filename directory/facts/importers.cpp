@@ -7,6 +7,7 @@
 #include "directory/facts/import_common.h"
 #include "directory/query.h"
 #include "directory/rank_import.h"
+#include "text/text.h"
 
 namespace kelvora::directory::facts {
 
@@ -22,18 +23,6 @@ std::string_view Unquote(std::string_view field)
     if (field.size() >= 2 && field.front() == '"' && field.back() == '"')
         return field.substr(1, field.size() - 2);
     return field;
-}
-
-bool EqualsIgnoreCase(std::string_view text, std::string_view lowerWord)
-{
-    if (text.size() != lowerWord.size())
-        return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = (text[i] >= 'A' && text[i] <= 'Z') ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
-        if (c != lowerWord[i])
-            return false;
-    }
-    return true;
 }
 
 // Index of the column named name (any letter case) in a header line.

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "web/text.h"
+#include "text/text.h"
 
 namespace kelvora::directory::facts {
 
@@ -15,14 +15,9 @@ namespace {
 using NameHash = std::uint64_t;
 constexpr std::size_t kMaxNameLength = 16;
 
-bool IsLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 bool IsNameChar(char c)
 {
-    return IsLetter(c) || (c >= '0' && c <= '9');
+    return IsAsciiLetter(c) || (c >= '0' && c <= '9');
 }
 
 // FNV-1a of the name in lower case.
@@ -198,7 +193,7 @@ std::size_t ParseableLength(std::string_view html)
         }
         const bool closing = tag + 1 < html.size() && html[tag + 1] == '/';
         const std::size_t nameStart = tag + (closing ? 2 : 1);
-        if (nameStart >= html.size() || !IsLetter(html[nameStart])) {
+        if (nameStart >= html.size() || !IsAsciiLetter(html[nameStart])) {
             i = tag + 1;   // a "<" that opens no tag is text
             continue;
         }

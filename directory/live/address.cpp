@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "directory/live/text.h"
+#include "text/text.h"
 
 namespace kelvora::directory::live {
 
@@ -162,16 +163,8 @@ std::optional<std::uint64_t> NumericPart(std::string_view part, std::uint64_t li
         return base == 16 ? std::nullopt : std::optional<std::uint64_t>(0);
     std::uint64_t value = 0;
     for (const char c : part) {
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            return std::nullopt;
-        if (digit >= base)
+        const int digit = HexDigitValue(c);
+        if (digit < 0 || digit >= base)
             return std::nullopt;
         value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
         if (value > limit)

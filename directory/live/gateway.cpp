@@ -7,6 +7,7 @@
 #include "directory/live/text.h"
 #include "directory/pages.h"
 #include "directory/query.h"
+#include "text/text.h"
 
 namespace kelvora::directory::live {
 
@@ -45,15 +46,6 @@ std::string ForLog(const std::string &text)
             c = '?';
     }
     return line;
-}
-
-std::string Trimmed(const std::string &text)
-{
-    const std::size_t start = text.find_first_not_of(" \t\r\n");
-    if (start == std::string::npos)
-        return {};
-    const std::size_t end = text.find_last_not_of(" \t\r\n");
-    return text.substr(start, end + 1 - start);
 }
 
 } // namespace
@@ -130,7 +122,7 @@ Reply LiveGateway::KeywordSearch(const std::string &text, std::int64_t first, st
 {
     // The text goes to the engine as the program sent it, quotes and all,
     // so that a phrase stays a phrase.
-    const std::string engineQuery = Trimmed(text);
+    const std::string engineQuery(Trim(text, " \t\r\n"));
     if (!HasWordCharacter(engineQuery))
         return {200, RenderSearchPage(text, ListingPage{}, first, pageSize)};
 

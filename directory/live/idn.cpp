@@ -1,5 +1,7 @@
 #include "directory/live/idn.h"
 
+#include "text/text.h"
+
 #include <idn2.h>
 
 #include <algorithm>
@@ -22,11 +24,8 @@ std::optional<std::string> AsciiHostName(std::string_view host)
         idn2_free(converted);
         return std::nullopt;
     }
-    std::string result(converted);
+    std::string result = LowerCase(converted);
     idn2_free(converted);
-    std::transform(result.begin(), result.end(), result.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-    });
     return result;
 }
 

@@ -2,24 +2,11 @@
 
 #include <cstdlib>
 
+#include "text/text.h"
+
 namespace kelvora::directory::live {
 
 namespace {
-
-bool IsLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-char Lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
-char Upper(char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
-}
 
 // ISO 639 codes have two or three letters.
 bool IsLanguageCode(std::string_view text)
@@ -27,7 +14,7 @@ bool IsLanguageCode(std::string_view text)
     if (text.size() < 2 || text.size() > 3)
         return false;
     for (char c : text) {
-        if (!IsLetter(c))
+        if (!IsAsciiLetter(c))
             return false;
     }
     return true;
@@ -37,7 +24,7 @@ bool IsLanguageCode(std::string_view text)
 bool IsRegionCode(std::string_view text)
 {
     if (text.size() == 2)
-        return IsLetter(text[0]) && IsLetter(text[1]);
+        return IsAsciiLetter(text[0]) && IsAsciiLetter(text[1]);
     if (text.size() == 3)
         return text.find_first_not_of("0123456789") == std::string_view::npos;
     return false;
@@ -58,12 +45,12 @@ std::string AcceptLanguageFor(std::string_view locale)
 
     std::string language;
     for (char c : languagePart)
-        language += Lower(c);
+        language += LowerAscii(c);
     std::string value = language;
     if (!regionPart.empty()) {
         value += '-';
         for (char c : regionPart)
-            value += Upper(c);
+            value += UpperAscii(c);
         value += "," + language + ";q=0.9";
     }
     if (language != kFallbackLanguage)
