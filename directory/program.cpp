@@ -4,16 +4,15 @@
 #include <signal.h>
 
 #include <csignal>
+#include <optional>
 #include <thread>
 
 #include "directory/server.h"
+#include "text/host.h"
 
 namespace kelvora::directory {
 
 namespace {
-
-constexpr int kMaxPort = 65535;
-constexpr std::size_t kMaxPortDigits = 5;
 
 sigset_t StopSignals()
 {
@@ -31,13 +30,13 @@ bool ParseListen(const std::string &text, std::string &address, int &port)
     const std::size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0)
         return false;
-    const std::string portText = text.substr(colon + 1);
-    if (portText.empty() || portText.size() > kMaxPortDigits ||
-        portText.find_first_not_of("0123456789") != std::string::npos)
+    // Port 0 lets the system pick one.
+    const std::optional<int> parsed = ParsePort(std::string_view(text).substr(colon + 1), PortZero::Allowed);
+    if (!parsed)
         return false;
-    port = std::stoi(portText);
+    port = *parsed;
     address = text.substr(0, colon);
-    return port <= kMaxPort;
+    return true;
 }
 
 void BlockStopSignals()

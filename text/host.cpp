@@ -104,6 +104,21 @@ bool IsStorableHost(std::string_view host)
     return true;
 }
 
+std::optional<int> ParsePort(std::string_view digits, PortZero zero)
+{
+    if (digits.empty() || digits.size() > kMaxPortDigits)
+        return std::nullopt;
+    int port = 0;
+    for (char c : digits) {
+        if (!IsDigit(c))
+            return std::nullopt;
+        port = port * 10 + (c - '0');
+    }
+    if (port > kMaxPort || (port == 0 && zero == PortZero::Refused))
+        return std::nullopt;
+    return port;
+}
+
 std::optional<UrlParts> SplitUrl(std::string_view url)
 {
     UrlParts parts;
@@ -146,17 +161,10 @@ std::optional<UrlParts> SplitUrl(std::string_view url)
     if (host.empty())
         return std::nullopt;
     if (!port.empty()) {
-        if (port.size() > kMaxPortDigits)
+        const std::optional<int> value = ParsePort(port);
+        if (!value)
             return std::nullopt;
-        int value = 0;
-        for (char c : port) {
-            if (!IsDigit(c))
-                return std::nullopt;
-            value = value * 10 + (c - '0');
-        }
-        if (value < 1 || value > kMaxPort)
-            return std::nullopt;
-        parts.port = value;
+        parts.port = *value;
     }
     parts.host = LowerCase(std::string(host));
 

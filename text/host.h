@@ -44,6 +44,12 @@ std::string_view WithoutTrailingDots(std::string_view host);
 // a-z, 0-9, "-" and ".", with at least one "." and no empty label.
 bool IsStorableHost(std::string_view host);
 
+// Whether port 0 (any free port, when listening) is a valid port.
+enum class PortZero { Refused, Allowed };
+// A port written as one to five decimal digits, 1 to 65535 (or 0 when zero
+// says so); nullopt for anything else, the empty text included.
+std::optional<int> ParsePort(std::string_view digits, PortZero zero = PortZero::Refused);
+
 // The parts of an absolute http:// or https:// URL.
 struct UrlParts {
     std::string scheme;   // "http" or "https", lower case

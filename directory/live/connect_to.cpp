@@ -1,12 +1,11 @@
 #include "directory/live/connect_to.h"
 
 #include "directory/live/text.h"
+#include "text/host.h"
 
 namespace kelvora::directory::live {
 
 namespace {
-
-constexpr int kMaxPort = 65535;
 
 // One host field: a bracketed IPv6 address or text up to the next ":".
 // Advances position past the field and its ":" separator when there is one.
@@ -42,17 +41,7 @@ std::optional<int> TakePort(std::string_view text, std::size_t &position, bool l
     position = last ? end : end + 1;
     if (digits.empty())
         return 0;
-    if (digits.size() > 5)
-        return std::nullopt;
-    int port = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        port = port * 10 + (c - '0');
-    }
-    if (port < 1 || port > kMaxPort)
-        return std::nullopt;
-    return port;
+    return ParsePort(digits);
 }
 
 } // namespace

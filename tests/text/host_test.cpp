@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <string_view>
 
 namespace kelvora {
@@ -51,6 +53,33 @@ TEST(WithoutTrailingDots, RemovesEveryDotAtTheEndOnly)
     };
     for (const auto &[host, expected] : cases)
         EXPECT_EQ(WithoutTrailingDots(host), expected) << host;
+}
+
+// URLs and the connect-to rules refuse port 0; the service's listen address
+// takes it as "any free port".
+TEST(ParsePort, TakesOneToFiveDigitsUpTo65535AndZeroOnlyWhenAllowed)
+{
+    struct Case {
+        std::string_view digits;
+        std::optional<int> refused;
+        std::optional<int> allowed;
+    };
+    const Case cases[] = {
+        {"80", 80, 80},           {"1", 1, 1},
+        {"65535", 65535, 65535},  {"00443", 443, 443},
+        {"0", std::nullopt, 0},   {"00000", std::nullopt, 0},
+        {"65536", std::nullopt, std::nullopt},
+        {"000080", std::nullopt, std::nullopt},
+        {"", std::nullopt, std::nullopt},
+        {"8a", std::nullopt, std::nullopt},
+        {"-1", std::nullopt, std::nullopt},
+        {" 80", std::nullopt, std::nullopt},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.digits));
+        EXPECT_EQ(ParsePort(c.digits), c.refused);
+        EXPECT_EQ(ParsePort(c.digits, PortZero::Allowed), c.allowed);
+    }
 }
 
 // The client's replacements and the service's parse differ on purpose: the
