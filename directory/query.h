@@ -9,9 +9,9 @@
 #include "text/host.h"
 #include "text/text.h"
 
-// Pure text work of the directory service: decoding request queries, turning
-// user text into a full-text query, and reducing any spelling of a host to the
-// key the data set is indexed by. No I/O; every function accepts any bytes.
+// Pure text work of the directory service: reading request queries and
+// turning user text into a full-text query. No I/O; every function accepts
+// any bytes.
 namespace kelvora::directory {
 
 // Longest decoded search text taken from a request; the rest is ignored.
