@@ -15,6 +15,8 @@
 #include "directory/debian_import.h"
 #include "directory/facts/facts_command.h"
 #include "directory/facts/facts_update.h"
+#include "directory/facts/sources.h"
+#include "directory/live/engines.h"
 #include "directory/live/live_service.h"
 #include "directory/program.h"
 #include "directory/rank_import.h"
@@ -26,42 +28,83 @@ namespace {
 
 using namespace kelvora::directory;
 
-constexpr const char *kUsage =
-    "Usage: kelvora-directory [--listen ADDR:PORT] [--data FILE]\n"
-    "       kelvora-directory import-debian OUT.db [--packages FILE]\n"
-    "       kelvora-directory import-csv FILE OUT.db\n"
-    "       kelvora-directory import-tranco FILE DB\n"
-    "       kelvora-directory import-hostranks FILE DB\n"
-    "       kelvora-directory --live [--search-engine ENGINE] [--listen ADDR:PORT]\n"
-    "                         [--cache FILE] [--offline] [--connect-to H1:P1:H2:P2]...\n"
-    "                         [--ca-file FILE] [--data FILE] [--facts FILE] [--engine-rate N]\n"
-    "       kelvora-directory facts import SOURCE FILE... [--facts FILE]\n"
-    "       kelvora-directory facts update [--source tranco|majestic|all] [--facts FILE]\n"
-    "       kelvora-directory facts status [--facts FILE]\n"
-    "\n"
-    "Serves a read-only site directory over HTTP for Kelvora: keyword and\n"
-    "backlink search at /search?p=..., site details at /data/details/?url=...,\n"
-    "and each site's home page at / for its own Host name.\n"
-    "\n"
-    "  --listen ADDR:PORT  address to listen on (default 127.0.0.1:8355)\n"
-    "  --data FILE         data set to serve (default\n"
-    "                      ${XDG_DATA_HOME:-~/.local/share}/kelvora/directory.db)\n"
-    "  --help              show this text\n"
-    "\n"
-    "import-debian builds a data set from the machine's package catalogue\n"
-    "(apt-cache dumpavail, or FILE); import-csv from a CSV file (see\n"
-    "docs/directory.md); import-tranco and import-hostranks set traffic ranks\n"
-    "of an existing data set from a Tranco list or Common Crawl host ranks.\n"
-    "\n"
-    "--live answers the same requests from the live web: ENGINE is searxng:URL,\n"
-    "marginalia[:KEY] (default marginalia:public) or brave:KEY; answers are\n"
-    "cached in FILE (default ${XDG_CACHE_HOME:-~/.cache}/kelvora/web-cache.db),\n"
-    "and --offline answers from it alone. See docs/live.md. Traffic ranks, link\n"
-    "popularity and linking domains come from the facts database of --facts\n"
-    "(default ${XDG_DATA_HOME:-~/.local/share}/kelvora/facts.db), which the facts\n"
-    "commands fill from Tranco, Majestic and Common Crawl files (SOURCE is tranco,\n"
-    "majestic, cc-ranks or cc-graph); facts update fetches Tranco and Majestic\n"
-    "from their publishers (see kelvora-directory facts --help and docs/facts.md).\n";
+// Usage lines longer than this are wrapped: the lists of engines and
+// sources grow with their tables.
+constexpr std::size_t kUsageWidth = 77;
+
+// Each line of text greedily wrapped at kUsageWidth.
+std::string Wrapped(const std::string &text)
+{
+    std::string wrapped;
+    std::size_t lineStart = 0;
+    while (lineStart < text.size()) {
+        const std::size_t lineEnd = std::min(text.find('\n', lineStart), text.size());
+        std::size_t column = 0;
+        std::size_t wordStart = lineStart;
+        while (wordStart < lineEnd) {
+            const std::size_t wordEnd = std::min(text.find(' ', wordStart), lineEnd);
+            const std::size_t length = wordEnd - wordStart;
+            if (column > 0 && column + 1 + length > kUsageWidth) {
+                wrapped += '\n';
+                column = 0;
+            } else if (column > 0) {
+                wrapped += ' ';
+                ++column;
+            }
+            wrapped.append(text, wordStart, length);
+            column += length;
+            wordStart = wordEnd + 1;
+        }
+        wrapped += '\n';
+        lineStart = lineEnd + 1;
+    }
+    return wrapped;
+}
+
+std::string UsageText()
+{
+    namespace facts = kelvora::directory::facts;
+    namespace live = kelvora::directory::live;
+    return "Usage: kelvora-directory [--listen ADDR:PORT] [--data FILE]\n"
+           "       kelvora-directory import-debian OUT.db [--packages FILE]\n"
+           "       kelvora-directory import-csv FILE OUT.db\n"
+           "       kelvora-directory import-tranco FILE DB\n"
+           "       kelvora-directory import-hostranks FILE DB\n"
+           "       kelvora-directory --live [--search-engine ENGINE] [--listen ADDR:PORT]\n"
+           "                         [--cache FILE] [--offline] [--connect-to H1:P1:H2:P2]...\n"
+           "                         [--ca-file FILE] [--data FILE] [--facts FILE] [--engine-rate N]\n"
+           "       kelvora-directory facts import SOURCE FILE... [--facts FILE]\n"
+           "       kelvora-directory facts update [--source " +
+           facts::DefaultUpdateChoices() +
+           "] [--facts FILE]\n"
+           "       kelvora-directory facts status [--facts FILE]\n"
+           "\n"
+           "Serves a read-only site directory over HTTP for Kelvora: keyword and\n"
+           "backlink search at /search?p=..., site details at /data/details/?url=...,\n"
+           "and each site's home page at / for its own Host name.\n"
+           "\n"
+           "  --listen ADDR:PORT  address to listen on (default 127.0.0.1:8355)\n"
+           "  --data FILE         data set to serve (default\n"
+           "                      ${XDG_DATA_HOME:-~/.local/share}/kelvora/directory.db)\n"
+           "  --help              show this text\n"
+           "\n"
+           "import-debian builds a data set from the machine's package catalogue\n"
+           "(apt-cache dumpavail, or FILE); import-csv from a CSV file (see\n"
+           "docs/directory.md); import-tranco and import-hostranks set traffic ranks\n"
+           "of an existing data set from a Tranco list or Common Crawl host ranks.\n"
+           "\n" +
+           Wrapped("--live answers the same requests from the live web: ENGINE is " +
+                   live::EngineForms(live::DefaultEngineShown::Yes) +
+                   "; answers are\n"
+                   "cached in FILE (default ${XDG_CACHE_HOME:-~/.cache}/kelvora/web-cache.db),\n"
+                   "and --offline answers from it alone. See docs/live.md. Traffic ranks, link\n"
+                   "popularity and linking domains come from the facts database of --facts\n"
+                   "(default ${XDG_DATA_HOME:-~/.local/share}/kelvora/facts.db), which the facts\n"
+                   "commands fill from Tranco, Majestic and Common Crawl files (SOURCE is " +
+                   facts::ImportSourceNames() +
+                   "); facts update fetches Tranco and Majestic\n"
+                   "from their publishers (see kelvora-directory facts --help and docs/facts.md).");
+}
 
 int UsageError(const std::string &message)
 {
@@ -266,7 +309,7 @@ int main(int argc, char **argv)
                                                           std::cout, std::cerr);
     for (const std::string &argument : arguments) {
         if (argument == "--help" || argument == "-h") {
-            std::cout << kUsage;
+            std::cout << UsageText();
             return 0;
         }
     }

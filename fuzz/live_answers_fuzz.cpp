@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,11 +37,8 @@ std::size_t CountOf(const std::string &text, char c)
 
 live::EngineAnswer Read(std::uint8_t engine, const std::string &json)
 {
-    switch (engine % 3) {
-    case 0: return live::ReadSearxngAnswer(json);
-    case 1: return live::ReadBraveAnswer(json);
-    default: return live::ReadMarginaliaAnswer(json);
-    }
+    const std::span<const live::EngineDescription> engines = live::Engines();
+    return engines[engine % engines.size()].readAnswer(json);
 }
 
 } // namespace

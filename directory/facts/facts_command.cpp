@@ -1,5 +1,6 @@
 #include "directory/facts/facts_command.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -7,8 +8,8 @@
 
 #include "directory/facts/facts_db.h"
 #include "directory/facts/facts_status.h"
-#include "directory/facts/import_common.h"
 #include "directory/facts/importers.h"
+#include "directory/facts/sources.h"
 #include "directory/program.h"
 #include "directory/sqlite.h"
 
@@ -16,58 +17,83 @@ namespace kelvora::directory::facts {
 
 namespace {
 
-using detail::Grouped;
-
 constexpr const char *kPrefix = "kelvora-directory: facts: ";
 
-constexpr const char *kUsage =
-    "Usage: kelvora-directory facts import tranco FILE [--facts FACTS.db]\n"
-    "       kelvora-directory facts import majestic FILE [--facts FACTS.db]\n"
-    "       kelvora-directory facts import cc-ranks FILE [--facts FACTS.db]\n"
-    "       kelvora-directory facts import cc-graph VERTICES EDGES [--facts FACTS.db]\n"
-    "                                               [--links-for FILE]\n"
-    "       kelvora-directory facts update [--facts FACTS.db] [--source tranco|majestic|all]\n"
-    "                                      [--force] [--connect-to RULE]... [--ca-file FILE]\n"
-    "       kelvora-directory facts update --source cc-ranks --release NAME [...]\n"
-    "       kelvora-directory facts status [--facts FACTS.db] [--stale-after DAYS]\n"
-    "\n"
-    "Fills the site-facts database that live mode reads traffic ranks, link\n"
-    "popularity and linking domains from. Each import replaces the facts of\n"
-    "its source; files may be plain, .gz or .zip.\n"
-    "\n"
-    "  tranco    a Tranco list (RANK,DOMAIN lines): traffic ranks\n"
-    "  majestic  the Majestic Million CSV: link popularity (RefSubNets)\n"
-    "  cc-ranks  Common Crawl web-graph domain or host ranks: traffic ranks\n"
-    "            where Tranco has none (harmonic-centrality position)\n"
-    "  cc-graph  the Common Crawl domain graph: link popularity where Majestic\n"
-    "            has none (linking domains); --links-for FILE keeps up to 100\n"
-    "            linking domains for each domain listed in FILE (one a line)\n"
-    "  update    downloads and imports the Tranco list and the Majestic Million\n"
-    "            from their publishers (an unchanged list is not fetched again;\n"
-    "            --force fetches it all the same); --source cc-ranks streams the\n"
-    "            domain ranks of Common Crawl web-graph release NAME\n"
-    "  status    rows, list date, last update and size of each source; with\n"
-    "            --stale-after DAYS, exit code 3 and one line when Tranco or\n"
-    "            Majestic is missing or older than DAYS days\n"
-    "  --facts   the database (default\n"
-    "            ${XDG_DATA_HOME:-~/.local/share}/kelvora/facts.db)\n";
+constexpr std::string_view kUsageStart = "Usage: ";
+constexpr std::string_view kUsageIndent = "       ";
+constexpr std::string_view kCommand = "kelvora-directory facts ";
+// Where the description of each source and sub-command starts.
+constexpr std::size_t kHelpColumn = 12;
+
+std::string Pad(std::string_view text, std::size_t width)
+{
+    std::string padded(text);
+    padded.resize(std::max(width, padded.size()), ' ');
+    return padded;
+}
+
+// "  name      first line\n" and the further lines under the first.
+std::string HelpEntry(std::string_view name, std::string_view help)
+{
+    std::string entry = Pad("  " + std::string(name) + "  ", kHelpColumn);
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = help.find('\n', start);
+        entry += std::string(help.substr(start, end - start)) + '\n';
+        if (end == std::string_view::npos)
+            return entry;
+        start = end + 1;
+        entry += std::string(kHelpColumn, ' ');
+    }
+}
+
+std::string UsageText()
+{
+    std::string text;
+    for (const FactsSource &source : FactsSources()) {
+        const std::string line = std::string(text.empty() ? kUsageStart : kUsageIndent) + std::string(kCommand) +
+                                 "import " + std::string(source.name) + " ";
+        text += line + std::string(source.operands) + " [--facts FACTS.db]\n";
+        if (source.linksFor == LinksFor::Taken)
+            text += std::string(line.size(), ' ') + "[--links-for FILE]\n";
+    }
+    const std::string update = std::string(kUsageIndent) + std::string(kCommand) + "update ";
+    text += update + "[--facts FACTS.db] [--source " + DefaultUpdateChoices() + "]\n" +
+            std::string(update.size(), ' ') + "[--force] [--connect-to RULE]... [--ca-file FILE]\n";
+    for (const FactsSource &source : FactsSources()) {
+        if (source.address && !source.releaseExample.empty())
+            text += update + "--source " + std::string(source.name) + " --release NAME [...]\n";
+    }
+    text += std::string(kUsageIndent) + std::string(kCommand) + "status [--facts FACTS.db] [--stale-after DAYS]\n";
+    text += "\n"
+            "Fills the site-facts database that live mode reads traffic ranks, link\n"
+            "popularity and linking domains from. Each import replaces the facts of\n"
+            "its source; files may be plain, .gz or .zip.\n"
+            "\n";
+    for (const FactsSource &source : FactsSources())
+        text += HelpEntry(source.name, source.help);
+    text += HelpEntry("update", "downloads and imports the Tranco list and the Majestic Million\n"
+                                "from their publishers (an unchanged list is not fetched again;\n"
+                                "--force fetches it all the same); --source cc-ranks streams the\n"
+                                "domain ranks of Common Crawl web-graph release NAME");
+    text += HelpEntry("status", "rows, list date, last update and size of each source; with\n"
+                                "--stale-after DAYS, exit code 3 and one line when Tranco or\n"
+                                "Majestic is missing or older than DAYS days");
+    text += HelpEntry("--facts", "the database (default\n"
+                                 "${XDG_DATA_HOME:-~/.local/share}/kelvora/facts.db)");
+    return text;
+}
 
 struct Command {
-    std::string kind;
-    std::vector<std::string> files;
+    const FactsSource *source = nullptr;
+    ImportFiles files;
     std::string facts = DefaultFactsPath();
-    std::optional<std::string> linksFor;
 };
 
 int Usage(std::ostream &err, const std::string &message)
 {
     err << kPrefix << message << " (try: kelvora-directory facts --help)\n";
     return kExitUsage;
-}
-
-std::string Describe(const ImportSummary &summary)
-{
-    return Grouped(summary.lines) + " lines (" + Grouped(summary.skipped) + " skipped)";
 }
 
 // What a manual import records: the file read (the first one for the
@@ -84,17 +110,6 @@ ListRecord FileRecord(const std::string &file)
     return record;
 }
 
-Source SourceOf(const std::string &kind)
-{
-    if (kind == "majestic")
-        return Source::Majestic;
-    if (kind == "cc-ranks")
-        return Source::CcRanks;
-    if (kind == "cc-graph")
-        return Source::CcInDegree;
-    return Source::Tranco;
-}
-
 int Run(const Command &command, std::ostream &out)
 {
     ImportOptions options;
@@ -105,32 +120,12 @@ int Run(const Command &command, std::ostream &out)
         std::filesystem::create_directories(parent);
     FactsWriter writer(command.facts);
     options.beforeCommit = [&writer, &command](const ImportSummary &summary) {
-        ListRecord record = FileRecord(command.files[0]);
+        ListRecord record = FileRecord(command.files.files[0]);
         record.rows = summary.kept;
-        writer.SetRecord(SourceOf(command.kind), record);
+        writer.SetRecord(command.source->source, record);
     };
-
-    if (command.kind == "cc-graph") {
-        const GraphSummary summary =
-            ImportCcGraph(command.files[0], command.files[1], command.linksFor, writer, options);
-        out << kPrefix << "cc-graph: read " << Describe(summary.vertices) << " of vertices and "
-            << Describe(summary.edges) << " of edges: in-degree of " << Grouped(summary.vertices.kept)
-            << " hosts";
-        if (command.linksFor)
-            out << ", linking domains of " << Grouped(summary.linkTargets) << " listed domains ("
-                << Grouped(summary.listSkipped) << " list lines skipped)";
-        out << " in " << command.facts << '\n';
-        return 0;
-    }
-    ImportSummary summary;
-    if (command.kind == "tranco")
-        summary = ImportTranco(command.files[0], writer, options);
-    else if (command.kind == "majestic")
-        summary = ImportMajestic(command.files[0], writer, options);
-    else
-        summary = ImportCcRanks(command.files[0], writer, options);
-    out << kPrefix << command.kind << ": read " << Describe(summary) << ": " << Grouped(summary.kept)
-        << " hosts in " << command.facts << '\n';
+    const std::string report = command.source->import(command.files, writer, options);
+    out << kPrefix << command.source->name << ": " << report << " in " << command.facts << '\n';
     return 0;
 }
 
@@ -140,7 +135,7 @@ int RunFactsCommand(const std::vector<std::string> &arguments, std::ostream &out
 {
     for (const std::string &argument : arguments) {
         if (argument == "--help" || argument == "-h") {
-            out << kUsage;
+            out << UsageText();
             return 0;
         }
     }
@@ -150,33 +145,42 @@ int RunFactsCommand(const std::vector<std::string> &arguments, std::ostream &out
         return Usage(err, "expected: facts import SOURCE FILE..., facts update or facts status");
 
     Command command;
-    command.kind = arguments[1];
-    const std::size_t wantedFiles = command.kind == "cc-graph" ? 2 : 1;
-    if (command.kind != "tranco" && command.kind != "majestic" && command.kind != "cc-ranks" &&
-        command.kind != "cc-graph")
-        return Usage(err, "unknown source '" + command.kind + "'");
+    command.source = FindFactsSource(arguments[1]);
+    if (command.source == nullptr)
+        return Usage(err, "unknown source '" + arguments[1] + "'");
+    const FactsSource &source = *command.source;
+    std::vector<std::string> operands;
+    for (std::size_t start = 0; start < source.operands.size();) {
+        const std::size_t end = std::min(source.operands.find(' ', start), source.operands.size());
+        operands.emplace_back(source.operands.substr(start, end - start));
+        start = end + 1;
+    }
+    std::vector<std::string> &files = command.files.files;
     for (std::size_t i = 2; i < arguments.size(); ++i) {
         const std::string &argument = arguments[i];
-        if (argument == "--facts" || (argument == "--links-for" && command.kind == "cc-graph")) {
+        if (argument == "--facts" || (argument == "--links-for" && source.linksFor == LinksFor::Taken)) {
             if (i + 1 >= arguments.size())
                 return Usage(err, argument + " needs a value");
             if (argument == "--facts")
                 command.facts = arguments[++i];
             else
-                command.linksFor = arguments[++i];
-        } else if (argument.rfind("--", 0) == 0 || command.files.size() == wantedFiles) {
+                command.files.linksFor = arguments[++i];
+        } else if (argument.rfind("--", 0) == 0 || files.size() == operands.size()) {
             return Usage(err, "unexpected '" + argument + "'");
         } else {
-            command.files.push_back(argument);
+            files.push_back(argument);
         }
     }
-    if (command.files.size() != wantedFiles)
-        return Usage(err, command.kind == "cc-graph" ? "cc-graph needs VERTICES and EDGES"
-                                                     : command.kind + " needs FILE");
+    if (files.size() != operands.size()) {
+        std::string wanted = operands[0];
+        for (std::size_t i = 1; i < operands.size(); ++i)
+            wanted += " and " + operands[i];
+        return Usage(err, std::string(source.name) + " needs " + wanted);
+    }
     try {
         return Run(command, out);
     } catch (const std::exception &error) {
-        err << kPrefix << command.kind << ": " << error.what() << " (facts unchanged)\n";
+        err << kPrefix << command.source->name << ": " << error.what() << " (facts unchanged)\n";
         return kExitFailure;
     }
 }

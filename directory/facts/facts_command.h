@@ -5,10 +5,8 @@
 #include <vector>
 
 // The "facts" sub-commands of kelvora-directory:
-//   facts import tranco FILE [--facts FACTS.db]
-//   facts import majestic FILE [--facts FACTS.db]
-//   facts import cc-ranks FILE [--facts FACTS.db]
-//   facts import cc-graph VERTICES EDGES [--facts FACTS.db] [--links-for FILE]
+//   facts import SOURCE FILE... [--facts FACTS.db] (the sources and the
+//       files each wants: FactsSources() in sources.h)
 //   facts status [--facts FACTS.db] [--stale-after DAYS]
 // ("facts update" needs the network code and has its own entry,
 // facts_update.h.)

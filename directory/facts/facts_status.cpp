@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "directory/facts/import_common.h"
+#include "directory/facts/sources.h"
 #include "directory/program.h"
 
 namespace kelvora::directory::facts {
@@ -75,9 +76,11 @@ std::string RecordTime(std::chrono::system_clock::time_point time)
 std::optional<std::string> StaleReason(const std::vector<std::pair<Source, ListRecord>> &records,
                                        std::chrono::system_clock::time_point today, int days)
 {
-    for (Source source : {Source::Tranco, Source::Majestic}) {
-        const ListRecord *record = FindRecord(records, source);
-        const std::string name(SourceName(source));
+    for (const FactsSource &source : FactsSources()) {
+        if (!FetchedByDefault(source))
+            continue;
+        const ListRecord *record = FindRecord(records, source.source);
+        const std::string name(source.name);
         if (record == nullptr)
             return "no " + name + " list yet";
         std::optional<int> dated = DayNumber(record->listDate);
@@ -137,9 +140,9 @@ int RunFactsStatus(const std::vector<std::string> &arguments, std::ostream &out,
         return 0;
     }
     out << kPrefix << facts << '\n';
-    for (Source source : {Source::Tranco, Source::Majestic, Source::CcRanks, Source::CcInDegree}) {
-        out << "  " << SourceName(source) << ": ";
-        const ListRecord *record = FindRecord(records, source);
+    for (const FactsSource &source : FactsSources()) {
+        out << "  " << source.name << ": ";
+        const ListRecord *record = FindRecord(records, source.source);
         if (record == nullptr) {
             out << "none\n";
             continue;

@@ -20,9 +20,9 @@ constexpr int kExitStale = 3;
 std::string RecordTime(std::chrono::system_clock::time_point time);
 
 // Why the lists of records (as ReadListRecords gives them) are due for an
-// update on day today: Tranco or Majestic missing, or dated (by the list's
-// date, else the import's) more than days before today. nullopt when
-// neither is.
+// update on day today: a list "facts update" fetches by default (Tranco,
+// Majestic) missing, or dated (by the list's date, else the import's) more
+// than days before today. nullopt when none is.
 std::optional<std::string> StaleReason(const std::vector<std::pair<Source, ListRecord>> &records,
                                        std::chrono::system_clock::time_point today, int days);
 

@@ -30,8 +30,6 @@ using detail::Grouped;
 
 constexpr const char *kPrefix = "kelvora-directory: facts: ";
 constexpr std::size_t kCopyChunk = 256 * 1024;
-constexpr std::string_view kCcDataHost = "https://data.commoncrawl.org/projects/hyperlinkgraph/";
-constexpr std::size_t kMaxReleaseLength = 64;
 
 class UpdateError : public std::runtime_error {
 public:
@@ -40,7 +38,7 @@ public:
 
 struct UpdateCommand {
     std::string facts = DefaultFactsPath();
-    std::vector<Source> sources;
+    std::vector<const FactsSource *> sources;
     std::string release;
     bool force = false;
     live::NetworkConfig network;
@@ -157,13 +155,9 @@ private:
     std::string m_url;
 };
 
-std::string UrlOf(const UpdateCommand &command, Source source)
+std::string UrlOf(const UpdateCommand &command, const FactsSource &source)
 {
-    switch (source) {
-    case Source::Tranco: return std::string(kTrancoUrl);
-    case Source::Majestic: return std::string(kMajesticUrl);
-    default: return CcRanksUrl(command.release);
-    }
+    return source.address(command.release);
 }
 
 std::vector<std::string> ConditionalHeaders(const std::optional<ListRecord> &previous, const std::string &url,
@@ -238,12 +232,11 @@ std::unique_ptr<TemporaryFile> DownloadToFile(live::Download &download, const Up
     return file;
 }
 
-ImportSummary ImportFile(Source source, const std::string &url, const TemporaryFile &file, FactsWriter &writer,
-                         const ImportOptions &options)
+ImportSummary ImportFile(const FactsSource &source, const std::string &url, const TemporaryFile &file,
+                         FactsWriter &writer, const ImportOptions &options)
 {
     try {
-        return source == Source::Tranco ? ImportTranco(file.Path(), writer, options)
-                                        : ImportMajestic(file.Path(), writer, options);
+        return source.readFile(file.Path(), writer, options);
     } catch (const ImportError &error) {
         // The reader names the temporary file; the user knows the address.
         std::string reason = error.what();
@@ -255,10 +248,10 @@ ImportSummary ImportFile(Source source, const std::string &url, const TemporaryF
 
 // Fetches and imports one list; throws UpdateError, ImportError or
 // SqliteError when it fails, with the facts unchanged.
-void FetchAndImport(const UpdateCommand &command, Source source, const std::optional<ListRecord> &previous,
-                    std::ostream &out)
+void FetchAndImport(const UpdateCommand &command, const FactsSource &source,
+                    const std::optional<ListRecord> &previous, std::ostream &out)
 {
-    const std::string name(SourceName(source));
+    const std::string name(source.name);
     const std::string url = UrlOf(command, source);
     const std::unique_ptr<live::Download> opened =
         Open(command.network, {url, ConditionalHeaders(previous, url, command.force)}, name, out);
@@ -278,20 +271,20 @@ void FetchAndImport(const UpdateCommand &command, Source source, const std::opti
     Progress progress(out, name);
     progress.SetTotal(head.length.value_or(0));
     // A list in a file is downloaded whole before the database is touched;
-    // the ranks stream into it.
+    // a streamed one (gigabytes) goes into it as it arrives.
     const std::unique_ptr<TemporaryFile> file =
-        source == Source::CcRanks ? nullptr : DownloadToFile(download, command, name, url, progress);
+        source.readStream ? nullptr : DownloadToFile(download, command, name, url, progress);
     FactsWriter writer(command.facts);
     ImportOptions options;
     options.progressInterval = kUpdateProgressInterval;
     if (file)
         options.progress = [&out](const std::string &line) { out << kPrefix << line << std::endl; };
     options.beforeCommit = [&](const ImportSummary &imported) {
-        writer.SetRecord(source, RecordOf(url, head, download.Received(), imported.kept));
+        writer.SetRecord(source.source, RecordOf(url, head, download.Received(), imported.kept));
     };
     const ImportSummary summary =
         file ? ImportFile(source, url, *file, writer, options)
-             : ImportCcRanks(std::make_unique<DownloadStream>(download, progress, url), url, writer, options);
+             : source.readStream(std::make_unique<DownloadStream>(download, progress, url), url, writer, options);
 
     const std::string listDate = HttpDateDay(head.lastModified);
     out << kPrefix << name << ": read " << Grouped(summary.lines) << " lines (" << Grouped(summary.skipped)
@@ -300,7 +293,7 @@ void FetchAndImport(const UpdateCommand &command, Source source, const std::opti
         << (listDate.empty() ? std::string() : ", list of " + listDate) << ")\n";
 }
 
-void UpdateList(const UpdateCommand &command, Source source, const std::optional<ListRecord> &previous,
+void UpdateList(const UpdateCommand &command, const FactsSource &source, const std::optional<ListRecord> &previous,
                 std::ostream &out)
 {
     try {
@@ -314,6 +307,31 @@ int Usage(std::ostream &err, const std::string &message)
 {
     err << kPrefix << message << " (try: kelvora-directory facts --help)\n";
     return kExitUsage;
+}
+
+std::vector<std::string> ReleasedSourceNames()
+{
+    std::vector<std::string> names;
+    for (const FactsSource &source : FactsSources()) {
+        if (source.address && !source.releaseExample.empty())
+            names.emplace_back(source.name);
+    }
+    return names;
+}
+
+// What --source takes: the lists fetched by default, "all", then those
+// fetched by release.
+std::vector<std::string> UpdateChoices()
+{
+    std::vector<std::string> choices;
+    for (const FactsSource &source : FactsSources()) {
+        if (FetchedByDefault(source))
+            choices.emplace_back(source.name);
+    }
+    choices.emplace_back("all");
+    for (std::string &name : ReleasedSourceNames())
+        choices.push_back(std::move(name));
+    return choices;
 }
 
 // Reads the options; a usage error's message in error.
@@ -354,44 +372,34 @@ std::optional<UpdateCommand> ParseUpdate(const std::vector<std::string> &argumen
             command.network.connectTo.push_back(*rule);
         }
     }
-    if (sourceName == "all")
-        command.sources = {Source::Tranco, Source::Majestic};
-    else if (sourceName == "tranco")
-        command.sources = {Source::Tranco};
-    else if (sourceName == "majestic")
-        command.sources = {Source::Majestic};
-    else if (sourceName == "cc-ranks")
-        command.sources = {Source::CcRanks};
-    else {
-        error = "unknown source '" + sourceName + "' (tranco, majestic, all or cc-ranks)";
+    if (sourceName == "all") {
+        for (const FactsSource &source : FactsSources()) {
+            if (FetchedByDefault(source))
+                command.sources.push_back(&source);
+        }
+    } else if (const FactsSource *source = FindFactsSource(sourceName); source && source->address) {
+        command.sources = {source};
+    } else {
+        error = "unknown source '" + sourceName + "' (" + JoinedAsChoice(UpdateChoices()) + ")";
         return std::nullopt;
     }
-    const bool ccRanks = command.sources.front() == Source::CcRanks;
-    if (ccRanks && CcRanksUrl(command.release).empty()) {
-        error = command.release.empty() ? "cc-ranks needs --release NAME (e.g. cc-main-2024-feb-apr-may)"
-                                         : "not a web-graph release name: '" + command.release + "'";
+    const FactsSource &first = *command.sources.front();
+    const bool released = !first.releaseExample.empty();
+    if (released && first.address(command.release).empty()) {
+        error = command.release.empty() ? std::string(first.name) + " needs --release NAME (e.g. " +
+                                              std::string(first.releaseExample) + ")"
+                                        : "not a " + std::string(first.releaseKind) + " name: '" + command.release +
+                                              "'";
         return std::nullopt;
     }
-    if (!ccRanks && !command.release.empty()) {
-        error = "--release goes with --source cc-ranks";
+    if (!released && !command.release.empty()) {
+        error = "--release goes with --source " + JoinedAsChoice(ReleasedSourceNames());
         return std::nullopt;
     }
     return command;
 }
 
 } // namespace
-
-std::string CcRanksUrl(std::string_view release)
-{
-    if (release.empty() || release.size() > kMaxReleaseLength || release.front() == '-')
-        return {};
-    for (char c : release) {
-        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'))
-            return {};
-    }
-    const std::string name(release);
-    return std::string(kCcDataHost) + name + "/domain/" + name + "-domain-ranks.txt.gz";
-}
 
 std::string ProgressText(std::uint64_t bytes, std::uint64_t total, std::chrono::duration<double> elapsed)
 {
@@ -454,16 +462,16 @@ int RunFactsUpdate(const std::vector<std::string> &arguments, std::ostream &out,
         return kExitFailure;
     }
     int exitCode = 0;
-    for (Source source : command->sources) {
+    for (const FactsSource *source : command->sources) {
         std::optional<ListRecord> previous;
         for (const auto &[recorded, record] : records) {
-            if (recorded == source)
+            if (recorded == source->source)
                 previous = record;
         }
         try {
-            UpdateList(*command, source, previous, out);
+            UpdateList(*command, *source, previous, out);
         } catch (const std::exception &failure) {
-            err << kPrefix << SourceName(source) << ": " << failure.what() << " (facts unchanged)\n";
+            err << kPrefix << source->name << ": " << failure.what() << " (facts unchanged)\n";
             exitCode = kExitFailure;
         }
     }

@@ -8,9 +8,11 @@
 #include <string_view>
 #include <vector>
 
-// "facts update": fetches the open rank lists from their publishers and
-// imports them, through the live gateway's libcurl code (the same
-// --connect-to rules and extra CA, the proxy variables honoured).
+#include "directory/facts/sources.h"
+
+// "facts update": fetches the lists of FactsSources() from their
+// publishers and imports them, through the live gateway's libcurl code (the
+// same --connect-to rules and extra CA, the proxy variables honoured).
 //   facts update [--facts F] [--source tranco|majestic|all] [--force]
 //                [--connect-to HOST1:PORT1:HOST2:PORT2]... [--ca-file FILE]
 //   facts update --source cc-ranks --release NAME [the options above]
@@ -21,8 +23,6 @@
 // If-None-Match / If-Modified-Since and left alone when unchanged.
 namespace kelvora::directory::facts {
 
-constexpr std::string_view kTrancoUrl = "https://tranco-list.eu/top-1m.csv.zip";
-constexpr std::string_view kMajesticUrl = "https://downloads.majestic.com/majestic_million.csv";
 // Progress lines come at least this often while bytes arrive.
 constexpr auto kUpdateProgressInterval = std::chrono::seconds(2);
 // A list larger than this is not one of the lists asked for.
@@ -30,12 +30,6 @@ constexpr std::uint64_t kMaxListBytes = 1ULL << 30;
 // A publisher answering 429 or 503 with a Retry-After up to this long is
 // asked once more after that wait; a longer wait fails the update.
 constexpr std::chrono::seconds kLongestRetryWait{60};
-
-// The domain-level ranks file of a Common Crawl web-graph release
-// ("cc-main-2024-feb-apr-may"): https://data.commoncrawl.org/projects/
-// hyperlinkgraph/RELEASE/domain/RELEASE-domain-ranks.txt.gz. Empty when
-// release is not a plausible release name (lower-case letters, digits, "-").
-std::string CcRanksUrl(std::string_view release);
 
 // "12.3 MB of 80.0 MB, 4.1 MB/s, 16 s left" (total 0: unknown, and no time
 // left is given).

@@ -3,9 +3,11 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "directory/live/language.h"
+#include "directory/live/rate_limit.h"
 #include "directory/live/text.h"
 #include "web/text.h"
 
@@ -248,51 +250,107 @@ EngineAnswer ReadMarginaliaAnswer(std::string_view text)
     return answer;
 }
 
+namespace {
+
+void BuildSearxngRequest(const EngineChoice &choice, const std::string &, const std::string &encodedQuery, int page,
+                         const std::string &acceptLanguage, FetchRequest &request)
+{
+    request.url = choice.baseUrl + "/search?q=" + encodedQuery + "&format=json&pageno=" + std::to_string(page);
+    request.headers.emplace_back(kSearxngAccept);
+    request.headers.push_back("Accept-Language: " + acceptLanguage);
+    if (const std::optional<UrlParts> parts = SplitUrl(choice.baseUrl))
+        request.privateOrigin = Origin(*parts);
+}
+
+void BuildMarginaliaRequest(const EngineChoice &choice, const std::string &query, const std::string &encodedQuery,
+                            int page, const std::string &, FetchRequest &request)
+{
+    request.headers.emplace_back(kJsonAccept);
+    request.url = std::string(kMarginaliaUrl) + "?query=" + encodedQuery + "&count=" +
+                  std::to_string(kEnginePageSize) + "&page=" + std::to_string(page);
+    request.headers.push_back("API-Key: " + choice.key);
+    request.cacheKey = "marginalia:" + std::to_string(page) + ":" + query;
+}
+
+void BuildBraveRequest(const EngineChoice &choice, const std::string &query, const std::string &encodedQuery,
+                       int page, const std::string &, FetchRequest &request)
+{
+    request.headers.emplace_back(kJsonAccept);
+    request.url = std::string(kBraveUrl) + "?q=" + encodedQuery + "&count=" + std::to_string(kEnginePageSize) +
+                  "&offset=" + std::to_string(page - 1);
+    request.headers.push_back("X-Subscription-Token: " + choice.key);
+    request.cacheKey = "brave:" + std::to_string(page) + ":" + query;
+}
+
+constexpr EngineDescription kEngines[] = {
+    {EngineChoice::Kind::Searxng, "searxng", EngineValue::Url, {}, {}, std::chrono::milliseconds::zero(),
+     kJsonFormatOff, BuildSearxngRequest, ReadSearxngAnswer},
+    {EngineChoice::Kind::Marginalia, "marginalia", EngineValue::OptionalKey, kDefaultMarginaliaKey, kMarginaliaUrl,
+     std::chrono::milliseconds::zero(), {}, BuildMarginaliaRequest, ReadMarginaliaAnswer},
+    {EngineChoice::Kind::Brave, "brave", EngineValue::Key, {}, kBraveUrl, kBraveInterval, {}, BuildBraveRequest,
+     ReadBraveAnswer},
+};
+
+} // namespace
+
+std::span<const EngineDescription> Engines()
+{
+    return kEngines;
+}
+
+const EngineDescription &Describe(EngineChoice::Kind kind)
+{
+    for (const EngineDescription &engine : kEngines) {
+        if (engine.kind == kind)
+            return engine;
+    }
+    // Every kind has its row; reaching here is a programming error.
+    std::abort();
+}
+
+std::string EngineForm(const EngineDescription &engine)
+{
+    const std::string name(engine.name);
+    switch (engine.value) {
+    case EngineValue::Url: return name + ":URL";
+    case EngineValue::Key: return name + ":KEY";
+    case EngineValue::OptionalKey: return name + "[:KEY]";
+    }
+    return name;
+}
+
+std::string EngineForms(DefaultEngineShown shown)
+{
+    const std::string_view defaultName = kDefaultEngine.substr(0, kDefaultEngine.find(':'));
+    std::string forms;
+    for (std::size_t i = 0; i < std::size(kEngines); ++i) {
+        if (i > 0)
+            forms += i + 1 == std::size(kEngines) ? " or " : ", ";
+        forms += EngineForm(kEngines[i]);
+        if (shown == DefaultEngineShown::Yes && kEngines[i].name == defaultName)
+            forms += " (default " + std::string(kDefaultEngine) + ")";
+    }
+    return forms;
+}
+
 SearchEngine::SearchEngine(EngineChoice choice)
     : m_choice(std::move(choice))
+    , m_description(&Describe(m_choice.kind))
     , m_acceptLanguage(AcceptLanguageFor(UserLocale()))
 {
 }
 
 std::string SearchEngine::Name() const
 {
-    switch (m_choice.kind) {
-    case EngineChoice::Kind::Searxng: return "searxng";
-    case EngineChoice::Kind::Marginalia: return "marginalia";
-    case EngineChoice::Kind::Brave: return "brave";
-    }
-    return "engine";
+    return std::string(m_description->name);
 }
 
 FetchRequest SearchEngine::PageRequest(const std::string &query, int page) const
 {
-    const std::string encoded = PercentEncode(query);
     FetchRequest request;
     request.timeToLive = kSearchTimeToLive;
     request.rememberFailures = false;
-    switch (m_choice.kind) {
-    case EngineChoice::Kind::Searxng:
-        request.url = m_choice.baseUrl + "/search?q=" + encoded + "&format=json&pageno=" + std::to_string(page);
-        request.headers.emplace_back(kSearxngAccept);
-        request.headers.push_back("Accept-Language: " + m_acceptLanguage);
-        if (const std::optional<UrlParts> parts = SplitUrl(m_choice.baseUrl))
-            request.privateOrigin = Origin(*parts);
-        break;
-    case EngineChoice::Kind::Marginalia:
-        request.headers.emplace_back(kJsonAccept);
-        request.url = std::string(kMarginaliaUrl) + "?query=" + encoded + "&count=" +
-                      std::to_string(kEnginePageSize) + "&page=" + std::to_string(page);
-        request.headers.push_back("API-Key: " + m_choice.key);
-        request.cacheKey = "marginalia:" + std::to_string(page) + ":" + query;
-        break;
-    case EngineChoice::Kind::Brave:
-        request.headers.emplace_back(kJsonAccept);
-        request.url = std::string(kBraveUrl) + "?q=" + encoded + "&count=" + std::to_string(kEnginePageSize) +
-                      "&offset=" + std::to_string(page - 1);
-        request.headers.push_back("X-Subscription-Token: " + m_choice.key);
-        request.cacheKey = "brave:" + std::to_string(page) + ":" + query;
-        break;
-    }
+    m_description->buildRequest(m_choice, query, PercentEncode(query), page, m_acceptLanguage, request);
     // Only a readable answer is worth replaying; an error page or a rate
     // limit is asked for again next time.
     const SearchEngine engine = *this;
@@ -302,13 +360,9 @@ FetchRequest SearchEngine::PageRequest(const std::string &query, int page) const
 
 std::string SearchEngine::Host() const
 {
-    switch (m_choice.kind) {
-    case EngineChoice::Kind::Searxng: break;
-    case EngineChoice::Kind::Marginalia: return SplitUrl(kMarginaliaUrl)->host;
-    case EngineChoice::Kind::Brave: return SplitUrl(kBraveUrl)->host;
-    }
-    const std::optional<UrlParts> parts = SplitUrl(m_choice.baseUrl);
-    return parts ? parts->host : m_choice.baseUrl;
+    const std::string_view address = m_description->endpoint.empty() ? m_choice.baseUrl : m_description->endpoint;
+    const std::optional<UrlParts> parts = SplitUrl(address);
+    return parts ? parts->host : std::string(address);
 }
 
 std::string SearchEngine::NoAnswerReason(const FetchResult &result) const
@@ -342,10 +396,9 @@ EngineAnswer SearchEngine::Read(const FetchResult &result) const
         return Failure(std::string(result.status == 429 ? "rate limited " : "busy ") + status + "; try again in " +
                        std::to_string(wait.count()) + " s or set KELVORA_SEARCH_ENGINE");
     }
-    const bool searxng = m_choice.kind == EngineChoice::Kind::Searxng;
-    if (searxng && result.status == 403)
-        return Failure(std::string(kJsonFormatOff));
-    if (!searxng && (result.status == 401 || result.status == 403))
+    if (!m_description->forbidden.empty() && result.status == 403)
+        return Failure(std::string(m_description->forbidden));
+    if (m_description->value != EngineValue::Url && (result.status == 401 || result.status == 403))
         return Failure("the API key was refused " + status + "; give a valid one as " + Name() + ":KEY");
     if (result.status >= 500)
         return Failure("server error " + status);
@@ -353,12 +406,7 @@ EngineAnswer SearchEngine::Read(const FetchResult &result) const
         return Failure("answered HTTP " + std::to_string(result.status));
     if (result.truncated)
         return Failure("answer larger than the size limit");
-    switch (m_choice.kind) {
-    case EngineChoice::Kind::Searxng: return ReadSearxngAnswer(result.body);
-    case EngineChoice::Kind::Marginalia: return ReadMarginaliaAnswer(result.body);
-    case EngineChoice::Kind::Brave: return ReadBraveAnswer(result.body);
-    }
-    return Failure("unknown engine");
+    return m_description->readAnswer(result.body);
 }
 
 } // namespace kelvora::directory::live

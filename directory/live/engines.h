@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +42,48 @@ EngineAnswer ReadBraveAnswer(std::string_view json);
 // {"query", "license", "results": [{"url", "title", "description"}]}
 EngineAnswer ReadMarginaliaAnswer(std::string_view json);
 
+// How the text after "name:" in ENGINE is read.
+enum class EngineValue {
+    Url,           // the instance's http or https address, needed
+    Key,           // an API key, needed
+    OptionalKey,   // an API key, with a default when none is given
+};
+
+// One engine the gateway can ask. Adding an engine takes an answer reader,
+// a kind and one row of Engines(); the option parser, the usage text, the
+// gateway and the fuzz target find it there.
+struct EngineDescription {
+    EngineChoice::Kind kind;
+    std::string_view name;       // as ENGINE names it; also in the log
+    EngineValue value;
+    std::string_view defaultKey; // OptionalKey: the key when none is given
+    // The API's address; empty for an engine reached at the URL given.
+    std::string_view endpoint;
+    // The pace the engine asks of its clients when --engine-rate is not
+    // given; zero: unpaced.
+    std::chrono::milliseconds interval;
+    // What HTTP 403 means when it is not a refused key; empty: the key was
+    // refused.
+    std::string_view forbidden;
+    // Fills in the engine's own part of the request for one page: the
+    // address from the percent-encoded query, headers and cache key.
+    void (*buildRequest)(const EngineChoice &choice, const std::string &query, const std::string &encodedQuery,
+                         int page, const std::string &acceptLanguage, FetchRequest &request);
+    EngineAnswer (*readAnswer)(std::string_view json);
+};
+
+// Every engine, in the order the usage text lists them.
+std::span<const EngineDescription> Engines();
+const EngineDescription &Describe(EngineChoice::Kind kind);
+
+// How ENGINE names one engine: "searxng:URL", "marginalia[:KEY]",
+// "brave:KEY".
+std::string EngineForm(const EngineDescription &engine);
+enum class DefaultEngineShown { No, Yes };
+// "searxng:URL, marginalia[:KEY] or brave:KEY", optionally with
+// " (default marginalia:public)" after the default engine.
+std::string EngineForms(DefaultEngineShown shown = DefaultEngineShown::No);
+
 class SearchEngine final {
 public:
     explicit SearchEngine(EngineChoice choice);
@@ -63,6 +107,7 @@ private:
     std::string NoAnswerReason(const FetchResult &result) const;
 
     EngineChoice m_choice;
+    const EngineDescription *m_description;
     std::string m_acceptLanguage;   // from the user's locale
 };
 

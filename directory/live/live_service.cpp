@@ -29,8 +29,9 @@ void SetPaces(HostPacer &pacer, const LiveOptions &options)
     if (options.engineRate > 0) {
         const auto interval = std::chrono::milliseconds(static_cast<long long>(1000.0 / options.engineRate));
         pacer.SetLimit(engine->host, PaceLimit{1, std::max(interval, std::chrono::milliseconds(1))});
-    } else if (options.engine.kind == EngineChoice::Kind::Brave) {
-        pacer.SetLimit(engine->host, PaceLimit{1, kBraveInterval});
+    } else if (const std::chrono::milliseconds interval = Describe(options.engine.kind).interval;
+               interval > std::chrono::milliseconds::zero()) {
+        pacer.SetLimit(engine->host, PaceLimit{1, interval});
     }
 }
 

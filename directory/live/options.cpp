@@ -3,43 +3,61 @@
 #include <cstdlib>
 
 #include "directory/facts/facts_db.h"
+#include "directory/live/engines.h"
 #include "directory/live/text.h"
 #include "directory/program.h"
 #include "directory/user_files.h"
 
 namespace kelvora::directory::live {
 
+namespace {
+
+const EngineDescription *FindEngine(const std::string &name)
+{
+    for (const EngineDescription &engine : Engines()) {
+        if (engine.name == name)
+            return &engine;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 std::optional<EngineChoice> ParseEngine(std::string_view text, std::string &error)
 {
     const std::size_t colon = text.find(':');
     const std::string name = LowerCase(std::string(text.substr(0, colon)));
     const std::string_view value = colon == std::string_view::npos ? std::string_view() : text.substr(colon + 1);
+    const EngineDescription *description = FindEngine(name);
+    if (description == nullptr) {
+        error = "unknown search engine '" + std::string(text) + "' (" + EngineForms() + ")";
+        return std::nullopt;
+    }
     EngineChoice engine;
-    if (name == "marginalia") {
-        engine.kind = EngineChoice::Kind::Marginalia;
-        engine.key = value.empty() ? std::string(kDefaultMarginaliaKey) : std::string(value);
-    } else if (name == "brave") {
-        engine.kind = EngineChoice::Kind::Brave;
+    engine.kind = description->kind;
+    switch (description->value) {
+    case EngineValue::OptionalKey:
+        engine.key = value.empty() ? std::string(description->defaultKey) : std::string(value);
+        break;
+    case EngineValue::Key:
         engine.key = std::string(value);
         if (engine.key.empty()) {
-            error = "brave needs an API key: brave:KEY";
+            error = name + " needs an API key: " + EngineForm(*description);
             return std::nullopt;
         }
-    } else if (name == "searxng") {
-        engine.kind = EngineChoice::Kind::Searxng;
+        break;
+    case EngineValue::Url: {
         std::string base(value);
         while (!base.empty() && base.back() == '/')
             base.pop_back();
         const std::optional<UrlParts> parts = SplitUrl(base);
         if (!parts || base.find_first_of("?#") != std::string::npos) {
-            error = "searxng needs the instance's http or https URL: searxng:URL";
+            error = name + " needs the instance's http or https URL: " + EngineForm(*description);
             return std::nullopt;
         }
         engine.baseUrl = base;
-    } else {
-        error = "unknown search engine '" + std::string(text) +
-                "' (searxng:URL, marginalia[:KEY] or brave:KEY)";
-        return std::nullopt;
+        break;
+    }
     }
     // A key goes into a request line; no byte of it may break that line.
     for (unsigned char c : engine.key) {

@@ -14,18 +14,21 @@
 //       [--ca-file FILE] [--data FILE] [--facts FILE] [--engine-rate N]
 namespace kelvora::directory::live {
 
+// Each kind has its row in Engines() (engines.h).
 struct EngineChoice {
     enum class Kind { Searxng, Marginalia, Brave };
     Kind kind = Kind::Marginalia;
-    std::string baseUrl;   // Searxng: the instance, without a trailing "/"
-    std::string key;       // Marginalia, Brave: the API key
+    std::string baseUrl;   // an engine taking a URL: the instance, without a trailing "/"
+    std::string key;       // an engine taking a key: the API key
 };
 
 constexpr std::string_view kDefaultEngine = "marginalia:public";
 constexpr std::string_view kDefaultMarginaliaKey = "public";
 
-// "searxng:URL" (an http or https URL), "marginalia" or "marginalia:KEY",
-// "brave:KEY"; nullopt with a reason otherwise.
+// An engine of Engines() as ENGINE names it: "name:URL" (an http or https
+// URL), "name:KEY", or "name" alone where the key has a default
+// ("searxng:URL", "marginalia[:KEY]", "brave:KEY"); nullopt with a reason
+// otherwise.
 std::optional<EngineChoice> ParseEngine(std::string_view text, std::string &error);
 
 struct LiveOptions {

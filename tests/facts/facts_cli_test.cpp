@@ -1,9 +1,11 @@
 // The "facts" commands of the built program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "directory/facts/facts_db.h"
+#include "directory/facts/sources.h"
 #include "tests/directory/fixture_db.h"
 #include "tests/facts/compressed_files.h"
 #include "tests/support/files.h"
@@ -117,4 +119,56 @@ TEST(FactsCommand, FailuresLeaveTheFactsAndSayWhy)
     const Outcome help = RunProgram("facts --help");
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.output.rfind("Usage: kelvora-directory facts import tranco FILE", 0), 0u);
+}
+
+// Every row of the sources table is named by the usage texts and the
+// status, and reached by the import and update commands (each refuses the
+// arguments here by the source's name, so nothing is read or fetched).
+TEST(FactsCommand, EverySourceOfTheTableIsListedAndReachable)
+{
+    const std::string facts = TemporaryFolder() + "/facts.db";
+    { FactsWriter create(facts); }
+    const std::string usage = RunProgram("facts --help").output;
+    std::string mainUsage = RunProgram("--help").output;
+    std::replace(mainUsage.begin(), mainUsage.end(), '\n', ' ');
+    const std::size_t listStart = mainUsage.find("(SOURCE is ");
+    ASSERT_NE(listStart, std::string::npos) << mainUsage;
+    const std::string sourceList = mainUsage.substr(listStart, mainUsage.find(')', listStart) - listStart);
+    const Outcome status = RunProgram("facts status --facts '" + facts + "'");
+    const std::string prefix = "kelvora-directory: facts: ";
+
+    ASSERT_FALSE(FactsSources().empty());
+    for (const FactsSource &source : FactsSources()) {
+        const std::string name(source.name);
+        EXPECT_EQ(SourceName(source.source), source.name);
+        EXPECT_EQ(FindFactsSource(name), &source);
+        EXPECT_NE(usage.find("facts import " + name + " " + std::string(source.operands) + " [--facts FACTS.db]\n"),
+                  std::string::npos)
+            << usage;
+        EXPECT_NE(usage.find("\n  " + name + "  "), std::string::npos) << name << " is described\n" << usage;
+        EXPECT_NE(sourceList.find(" " + name), std::string::npos) << sourceList;
+        EXPECT_NE(status.output.find("\n  " + name + ": none\n"), std::string::npos) << status.output;
+
+        const Outcome import = RunProgram("facts import " + name + " --facts '" + facts + "'");
+        EXPECT_EQ(import.exitCode, 2) << import.output;
+        EXPECT_EQ(import.output.rfind(prefix + name + " needs ", 0), 0u) << import.output;
+
+        if (source.address == nullptr) {
+            const Outcome update = RunProgram("facts update --source " + name + " --facts '" + facts + "'");
+            EXPECT_EQ(update.output.rfind(prefix + "unknown source '" + name + "'", 0), 0u) << update.output;
+        } else if (source.releaseExample.empty()) {
+            EXPECT_TRUE(FetchedByDefault(source));
+            EXPECT_NE(usage.find("--source " + DefaultUpdateChoices() + "]"), std::string::npos) << usage;
+            EXPECT_NE(DefaultUpdateChoices().find(name + "|"), std::string::npos);
+            const Outcome update = RunProgram("facts update --source " + name + " --release x --facts '" + facts + "'");
+            EXPECT_EQ(update.output.rfind(prefix + "--release goes with --source ", 0), 0u) << update.output;
+        } else {
+            EXPECT_FALSE(source.address(source.releaseExample).empty()) << name;
+            EXPECT_NE(usage.find("update --source " + name + " --release NAME"), std::string::npos) << usage;
+            const Outcome update =
+                RunProgram("facts update --source " + name + " --release Not/One --facts '" + facts + "'");
+            EXPECT_EQ(update.output, prefix + "not a " + std::string(source.releaseKind) +
+                                         " name: 'Not/One' (try: kelvora-directory facts --help)\n");
+        }
+    }
 }

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -280,6 +281,51 @@ TEST(LiveCommandLine, RefusesWhatItCannotUseWithOneLine)
     EXPECT_NE(help.output.find("--live [--search-engine ENGINE]"), std::string::npos) << help.output;
     EXPECT_NE(help.output.find("[--facts FILE]"), std::string::npos) << help.output;
     EXPECT_NE(help.output.find("kelvora-directory facts import"), std::string::npos) << help.output;
+}
+
+// Every row of the engine table can be chosen on the command line, is
+// named in the usage text and in the reason for a value it lacks, and asks
+// its own address for pages.
+TEST(LiveCommandLine, EveryEngineOfTheTableIsListedAndChosenByItsForm)
+{
+    namespace live = kelvora::directory::live;
+    std::string help = RunProgram("--help").output;
+    std::replace(help.begin(), help.end(), '\n', ' ');
+    ASSERT_FALSE(live::Engines().empty());
+    for (const live::EngineDescription &engine : live::Engines()) {
+        const std::string name(engine.name);
+        const std::string form = live::EngineForm(engine);
+        EXPECT_EQ(form.rfind(name, 0), 0u) << form;
+        EXPECT_NE(help.find(" " + form), std::string::npos) << form << "\n" << help;
+        EXPECT_EQ(&live::Describe(engine.kind), &engine) << name << ": a kind with two rows";
+
+        std::string text = name;
+        std::string address(engine.endpoint);
+        if (engine.value == live::EngineValue::Url) {
+            address = "https://searx.test/x";
+            text += ":" + address + "/";
+        } else if (engine.value == live::EngineValue::Key) {
+            text += ":k1";
+        }
+        std::string error;
+        const std::optional<live::EngineChoice> choice = live::ParseEngine(text, error);
+        ASSERT_TRUE(choice) << text << ": " << error;
+        EXPECT_EQ(choice->kind, engine.kind) << text;
+        EXPECT_EQ(live::SearchEngine(*choice).Name(), name);
+        if (engine.value == live::EngineValue::OptionalKey) {
+            EXPECT_FALSE(engine.defaultKey.empty()) << name;
+            EXPECT_EQ(choice->key, engine.defaultKey) << name;
+        } else {
+            const Outcome lacking = RunProgram("--live --search-engine " + name);
+            EXPECT_EQ(lacking.exitCode, 2) << lacking.output;
+            EXPECT_EQ(lacking.output.rfind("kelvora-directory: " + name + " needs ", 0), 0u) << lacking.output;
+            EXPECT_NE(lacking.output.find(": " + form + " (try --help)\n"), std::string::npos) << lacking.output;
+        }
+
+        const std::string url = live::SearchEngine(*choice).PageRequest("q", 1).url;
+        EXPECT_EQ(url.rfind(address, 0), 0u) << name << ": " << url;
+        EXPECT_EQ(url.find("k1"), std::string::npos) << name << ": the key stays out of the address";
+    }
 }
 
 TEST(LiveCommandLine, ServesASearchFromTheEngineAndStopsOnSigterm)
