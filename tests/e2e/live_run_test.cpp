@@ -28,14 +28,8 @@
 #include "web/outbound.h"
 
 using kelvora::ResultRow;
-using kelvora::live::testing::FakeUpstream;
-using kelvora::live::testing::GatewayServer;
-using kelvora::live::testing::MakeFactsDatabase;
-using kelvora::live::testing::Result;
-using kelvora::live::testing::SiteFigures;
-using kelvora::testsupport::TemporaryFolder;
-using kelvora::live::testing::UpstreamAnswer;
-using kelvora::live::testing::UpstreamRequest;
+using namespace kelvora::live::testing;
+using namespace kelvora::testsupport;
 using namespace kelvora::e2e;
 
 namespace {

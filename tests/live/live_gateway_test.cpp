@@ -26,12 +26,7 @@
 
 using namespace kelvora::directory::live;
 using kelvora::directory::Reply;
-using kelvora::live::testing::FakeUpstream;
-using kelvora::live::testing::Result;
-using kelvora::live::testing::SharedPki;
-using kelvora::testsupport::TemporaryFolder;
-using kelvora::live::testing::UpstreamAnswer;
-using kelvora::live::testing::UpstreamRequest;
+using namespace kelvora::testsupport;
 
 namespace {
 

@@ -28,24 +28,8 @@
 
 using namespace kelvora::directory::live;
 using kelvora::directory::Reply;
-using kelvora::live::testing::ConfigFor;
-using kelvora::live::testing::FakeUpstream;
-using kelvora::live::testing::FetchOnce;
-using kelvora::live::testing::Get;
-using kelvora::live::testing::Rules;
-using kelvora::live::testing::Hosts;
-using kelvora::live::testing::kGardenQuery;
-using kelvora::live::testing::kGardenText;
-using kelvora::live::testing::ReadAsTheProgram;
-using kelvora::live::testing::Result;
-using kelvora::live::testing::Rig;
-using kelvora::live::testing::SharedPki;
-using kelvora::live::testing::Site;
-using kelvora::live::testing::Sites;
-using kelvora::live::testing::UpstreamAnswer;
-using kelvora::live::testing::UpstreamRequest;
-using kelvora::live::testing::WaitFor;
-using kelvora::testsupport::LoopbackServer;
+using namespace kelvora::live::testing;
+using namespace kelvora::testsupport;
 
 namespace {
 
