@@ -1,15 +1,13 @@
 #include "platform/escape_key.h"
 
+#include "platform/x11_connection.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QObject>
 #include <QPointer>
-
-#include <xcb/xcb.h>
-
-#include <cstdlib>
 
 namespace kelvora {
 
@@ -55,27 +53,17 @@ private:
 std::function<bool()> g_probe;
 QPointer<EscapeTracker> g_tracker;
 
-xcb_connection_t *x11Connection()
-{
-    auto *app = qGuiApp;
-    if (!app)
-        return nullptr;
-    auto *x11 = app->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
 // The key's true state from the server; the keymap covers the whole display,
 // so it only counts while this program is the active one.
 bool x11EscapeDown(xcb_connection_t *connection)
 {
     if (QGuiApplication::applicationState() != Qt::ApplicationActive)
         return false;
-    xcb_query_keymap_reply_t *reply = xcb_query_keymap_reply(connection, xcb_query_keymap(connection), nullptr);
+    const XcbReply<xcb_query_keymap_reply_t> reply(
+        xcb_query_keymap_reply(connection, xcb_query_keymap(connection), nullptr));
     if (!reply)
         return false;
-    const bool down = (reply->keys[kEscapeKeycode / 8] & (1u << (kEscapeKeycode % 8))) != 0;
-    std::free(reply);
-    return down;
+    return (reply->keys[kEscapeKeycode / 8] & (1u << (kEscapeKeycode % 8))) != 0;
 }
 
 } // namespace

@@ -1,13 +1,13 @@
 #include "platform/instance_guard.h"
 
+#include "platform/x11_connection.h"
+
 #include <QGuiApplication>
 #include <QPointer>
 
 #include <xcb/xcb.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 
 namespace kelvora {
@@ -21,21 +21,6 @@ constexpr int kClassNameBuffer = 256;
 constexpr std::uint32_t kPropertyWords = 1024;
 
 QPointer<QWidget> g_applicationWindow;
-
-struct FreeDeleter {
-    void operator()(void *p) const { std::free(p); }
-};
-template <typename T>
-using XcbReply = std::unique_ptr<T, FreeDeleter>;
-
-xcb_connection_t *x11Connection()
-{
-    auto *app = qGuiApp;
-    if (!app)
-        return nullptr;
-    auto *x11 = app->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
 
 xcb_atom_t internAtom(xcb_connection_t *connection, const char *name)
 {

@@ -312,20 +312,22 @@ std::int32_t RegistryKey::ReadInteger(const std::string &name) const
 
 void RegistryKey::WriteString(const std::string &name, const std::string &value)
 {
-    if (!m_open)
-        throw RegistryError("No key is open");
-    RegistryValues updated = m_values;
-    updated.insert_or_assign(name, RegistryValue(value));
-    Store(updated);
-    m_values = std::move(updated);
+    Write(name, value);
 }
 
 void RegistryKey::WriteInteger(const std::string &name, std::int32_t value)
 {
+    Write(name, value);
+}
+
+// The file is written before the copy in memory changes, so a failed write
+// leaves both as they were.
+void RegistryKey::Write(const std::string &name, RegistryValue value)
+{
     if (!m_open)
         throw RegistryError("No key is open");
     RegistryValues updated = m_values;
-    updated.insert_or_assign(name, RegistryValue(value));
+    updated.insert_or_assign(name, std::move(value));
     Store(updated);
     m_values = std::move(updated);
 }

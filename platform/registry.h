@@ -83,6 +83,7 @@ public:
 
 private:
     using Value = RegistryValue;
+    void Write(const std::string &name, RegistryValue value);
     void Store(const RegistryValues &values) const;
 
     std::string m_rootFolder;

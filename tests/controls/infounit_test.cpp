@@ -4,6 +4,7 @@
 #include "controls/ovalbtn.h"
 #include "platform/shell.h"
 #include "resources/resources.h"
+#include "tests/controls/controls_test_main.h"
 #include "ui_infounit.h"
 
 #include <QApplication>
@@ -140,14 +141,6 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    kelvora::InitResources();
-    InfoFormTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+KELVORA_CONTROLS_TEST_MAIN(InfoFormTest)
 
 #include "infounit_test.moc"

@@ -1,4 +1,5 @@
 #include "resources/resources.h"
+#include "tests/controls/controls_test_main.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -43,14 +44,6 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    kelvora::InitResources();
-    ResourcesTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+KELVORA_CONTROLS_TEST_MAIN(ResourcesTest)
 
 #include "resources_test.moc"

@@ -2,15 +2,14 @@
 
 #include "directory/query.h"
 #include "directory/sqlite.h"
+#include "tests/support/cases.h"
 
 using namespace kelvora::directory;
+using kelvora::testsupport::Case;
 
 TEST(PercentDecode, DecodesEscapesAndPlusAndKeepsBrokenEscapes)
 {
-    const struct {
-        const char *encoded;
-        std::string decoded;
-    } cases[] = {
+    const Case<const char *, std::string> cases[] = {
         {"%22web+hosting%22", "\"web hosting\""},
         {"link%3Ahttp%3A%2F%2Fwww.a.test", "link:http://www.a.test"},
         {"%2f%2F", "//"},
@@ -22,7 +21,7 @@ TEST(PercentDecode, DecodesEscapesAndPlusAndKeepsBrokenEscapes)
         {"", ""},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(PercentDecode(c.encoded), c.decoded) << c.encoded;
+        EXPECT_EQ(PercentDecode(c.input), c.expected) << c.input;
     // A path or a mailto: address keeps its plus signs.
     EXPECT_EQ(PercentDecode("a+b%2Bc%41+", PlusSign::Kept), "a+b+cA+");
 }
@@ -85,10 +84,7 @@ TEST(ParseSearchText, TellsLinkQueriesFromKeywords)
 
 TEST(BuildFtsQuery, QuotesEveryTermAndPhrase)
 {
-    const struct {
-        const char *text;
-        const char *query;
-    } cases[] = {
+    const Case<const char *> cases[] = {
         {"web server", "\"web\" \"server\""},
         {"\"web server\"", "\"web server\""},
         {"cheap \"web hosting\" uk", "\"cheap\" \"web hosting\" \"uk\""},
@@ -101,7 +97,7 @@ TEST(BuildFtsQuery, QuotesEveryTermAndPhrase)
         {"tab\there", "\"tab\" \"here\""},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(BuildFtsQuery(c.text), c.query) << c.text;
+        EXPECT_EQ(BuildFtsQuery(c.input), c.expected) << c.input;
 }
 
 TEST(BuildFtsQuery, BoundsTheNumberOfTerms)
@@ -123,10 +119,7 @@ TEST(BuildFtsQuery, NoQuerySyntaxReachesTheIndex)
     Connection db(":memory:", OpenMode::Create);
     db.Execute("CREATE VIRTUAL TABLE t USING fts5(body, tokenize='porter unicode61');"
                "INSERT INTO t(body) VALUES ('near or and not'), ('alpha beta'), ('gamma');");
-    const struct {
-        const char *text;
-        std::int64_t matches;
-    } cases[] = {
+    const Case<const char *, std::int64_t> cases[] = {
         {"NEAR OR", 1},
         {"alpha OR gamma", 0},
         {"alpha NOT beta", 0},
@@ -142,12 +135,12 @@ TEST(BuildFtsQuery, NoQuerySyntaxReachesTheIndex)
     };
     Statement count(db, "SELECT count(*) FROM t WHERE t MATCH ?1");
     for (const auto &c : cases) {
-        const std::string query = BuildFtsQuery(c.text);
-        ASSERT_FALSE(query.empty()) << c.text;
+        const std::string query = BuildFtsQuery(c.input);
+        ASSERT_FALSE(query.empty()) << c.input;
         count.Bind(1, query);
         ASSERT_NO_THROW({
             ASSERT_TRUE(count.Step());
-            EXPECT_EQ(count.Integer(0), c.matches) << c.text << " as " << query;
+            EXPECT_EQ(count.Integer(0), c.expected) << c.input << " as " << query;
         });
         count.Reset();
     }

@@ -13,11 +13,7 @@
 
 using namespace kelvora::directory;
 using namespace std::chrono_literals;
-using kelvora::directory::testing::FixtureStore;
-using kelvora::directory::testing::HasHeader;
-using kelvora::directory::testing::RawClient;
-using kelvora::directory::testing::SplitResponses;
-using kelvora::directory::testing::StatusLineOf;
+using namespace kelvora::directory::testing;
 
 namespace {
 

@@ -15,9 +15,11 @@
 #include "directory/server.h"
 #include "directory/service.h"
 #include "tests/directory/fixture_db.h"
+#include "tests/support/cases.h"
 
 using namespace kelvora::directory;
 using kelvora::directory::testing::FixtureStore;
+using kelvora::testsupport::Case;
 
 namespace {
 
@@ -272,10 +274,7 @@ TEST_F(ServerTest, AnswersTheProgramsRequestBytes)
 
 TEST_F(ServerTest, BadRequestsAreAnsweredAndTheServerCarriesOn)
 {
-    const struct {
-        std::string request;
-        std::string status;
-    } cases[] = {
+    const Case<std::string> cases[] = {
         {"garbage\r\n\r\n", "HTTP/1.1 400 Bad Request"},
         {"GET /search?p=a b HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 400 Bad Request"},
         {"POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc",
@@ -288,11 +287,11 @@ TEST_F(ServerTest, BadRequestsAreAnsweredAndTheServerCarriesOn)
          "HTTP/1.1 200 OK"},
     };
     for (const auto &c : cases) {
-        const std::string reply = Exchange(Port(), c.request);
-        if (c.status.empty())   // refused outright or answered with an error
+        const std::string reply = Exchange(Port(), c.input);
+        if (c.expected.empty())   // refused outright or answered with an error
             EXPECT_TRUE(reply.empty() || reply.rfind("HTTP/1.1 4", 0) == 0) << StatusLine(reply);
         else
-            EXPECT_EQ(StatusLine(reply), c.status) << c.request.substr(0, 40);
+            EXPECT_EQ(StatusLine(reply), c.expected) << c.input.substr(0, 40);
     }
     const std::string head =
         Exchange(Port(), "HEAD /search?p=garden HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");

@@ -18,7 +18,7 @@
 #include "app/globals.h"
 #include "app/results_table.h"
 #include "app/unit1.h"
-#include "tests/e2e/e2e_harness.h"
+#include "tests/e2e/e2e_main.h"
 #include "tests/live/facts_fixture.h"
 #include "tests/live/fake_upstream.h"
 #include "tests/live/gateway_server.h"
@@ -28,14 +28,8 @@
 #include "web/outbound.h"
 
 using kelvora::ResultRow;
-using kelvora::live::testing::FakeUpstream;
-using kelvora::live::testing::GatewayServer;
-using kelvora::live::testing::MakeFactsDatabase;
-using kelvora::live::testing::Result;
-using kelvora::live::testing::SiteFigures;
-using kelvora::testsupport::TemporaryFolder;
-using kelvora::live::testing::UpstreamAnswer;
-using kelvora::live::testing::UpstreamRequest;
+using namespace kelvora::live::testing;
+using namespace kelvora::testsupport;
 using namespace kelvora::e2e;
 
 namespace {
@@ -213,13 +207,6 @@ void LiveRunTest::getDataShowsThePartnersContactLines()
     QCOMPARE(m_fake->CountFor(kPartner, "/.well-known/security.txt"), std::size_t{1});
 }
 
-int main(int argc, char **argv)
-{
-    PrepareEnvironment();
-    QApplication app(argc, argv);
-    const Program program;
-    LiveRunTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+KELVORA_E2E_TEST_MAIN(LiveRunTest)
 
 #include "live_run_test.moc"

@@ -21,7 +21,7 @@
 #include "app/globals.h"
 #include "app/results_table.h"
 #include "app/unit1.h"
-#include "tests/e2e/e2e_harness.h"
+#include "tests/e2e/e2e_main.h"
 #include "tests/e2e/fake_web.h"
 #include "ui_unit1.h"
 
@@ -264,13 +264,6 @@ void SearchMidRunTest::closingWhileThePageLoadsFetchesNoRows()
     QCOMPARE(QApplication::overrideCursor(), nullptr);
 }
 
-int main(int argc, char **argv)
-{
-    PrepareEnvironment();
-    QApplication app(argc, argv);
-    const Program program;
-    SearchMidRunTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+KELVORA_E2E_TEST_MAIN(SearchMidRunTest)
 
 #include "search_midrun_test.moc"

@@ -22,7 +22,7 @@
 #include "app/search_outcome.h"
 #include "app/unit1.h"
 #include "platform/escape_key.h"
-#include "tests/e2e/e2e_harness.h"
+#include "tests/e2e/e2e_main.h"
 #include "tests/e2e/fake_web.h"
 #include "tests/support/loopback_server.h"
 #include "ui_unit1.h"
@@ -443,13 +443,6 @@ void SearchRunTest::dialogNotConfirmedLeavesEverythingUntouched()
     QVERIFY(StopRequested);
 }
 
-int main(int argc, char **argv)
-{
-    PrepareEnvironment();
-    QApplication app(argc, argv);
-    const Program program;
-    SearchRunTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+KELVORA_E2E_TEST_MAIN(SearchRunTest)
 
 #include "search_run_test.moc"

@@ -14,17 +14,17 @@
 #include "tests/facts/compressed_files.h"
 #include "tests/facts/list_publisher.h"
 #include "tests/live/test_pki.h"
+#include "tests/support/cases.h"
 #include "tests/support/files.h"
 #include "tests/support/program_run.h"
 
 using namespace kelvora::directory::facts;
 using namespace kelvora::directory::facts::testing;
-using kelvora::testsupport::ReadFile;
-using kelvora::testsupport::TemporaryFolder;
+using namespace kelvora::testsupport;
 
 namespace {
 
-using Outcome = kelvora::testsupport::ProgramOutcome;
+using Outcome = ProgramOutcome;
 
 constexpr const char *kTrancoDate = "Tue, 08 Dec 2026 00:00:00 GMT";
 constexpr const char *kMajesticDate = "Mon, 07 Dec 2026 06:00:00 GMT";
@@ -262,10 +262,7 @@ TEST(FactsUpdate, WaitsOutAShortRetryAfterOnceAndGivesUpOnALongOne)
 
 TEST(FactsUpdate, RefusesWhatItCannotUse)
 {
-    const struct {
-        std::string arguments;
-        std::string start;
-    } cases[] = {
+    const Case<std::string> cases[] = {
         {"facts update --source alexa", "kelvora-directory: facts: unknown source 'alexa'"},
         {"facts update --source cc-ranks", "kelvora-directory: facts: cc-ranks needs --release NAME"},
         {"facts update --source cc-ranks --release '../x'", "kelvora-directory: facts: not a web-graph release"},
@@ -276,9 +273,9 @@ TEST(FactsUpdate, RefusesWhatItCannotUse)
         {"facts status --stale-after soon", "kelvora-directory: facts: --stale-after wants a number of days"},
     };
     for (const auto &c : cases) {
-        const Outcome outcome = RunProgram(c.arguments);
-        EXPECT_EQ(outcome.exitCode, 2) << c.arguments << "\n" << outcome.output;
-        EXPECT_EQ(outcome.output.rfind(c.start, 0), 0u) << c.arguments << "\n" << outcome.output;
+        const Outcome outcome = RunProgram(c.input);
+        EXPECT_EQ(outcome.exitCode, 2) << c.input << "\n" << outcome.output;
+        EXPECT_EQ(outcome.output.rfind(c.expected, 0), 0u) << c.input << "\n" << outcome.output;
     }
 }
 
@@ -291,10 +288,7 @@ TEST(FactsStatus, SaysWhenTheListsAreDue)
         made.updated = std::move(updated);
         return std::make_pair(source, made);
     };
-    const struct {
-        std::vector<std::pair<Source, ListRecord>> records;
-        std::optional<std::string> reason;
-    } cases[] = {
+    const Case<std::vector<std::pair<Source, ListRecord>>, std::optional<std::string>> cases[] = {
         {{}, "no tranco list yet"},
         {{record(Source::Tranco, "2026-12-01", "2026-12-09T10:00:00Z")}, "no majestic list yet"},
         {{record(Source::Tranco, "2026-11-09", ""), record(Source::Majestic, "", "2026-12-01T00:00:00Z")},
@@ -307,7 +301,7 @@ TEST(FactsStatus, SaysWhenTheListsAreDue)
          "no majestic list yet"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(StaleReason(c.records, today, 30), c.reason) << c.reason.value_or("fresh");
+        EXPECT_EQ(StaleReason(c.input, today, 30), c.expected) << c.expected.value_or("fresh");
 
     using std::chrono::seconds;
     EXPECT_EQ(ProgressText(12'300'000, 80'000'000, seconds(3)), "12.3 MB of 80.0 MB, 4.1 MB/s, 17 s left");

@@ -229,6 +229,17 @@ std::vector<UpstreamRequest> FakeUpstream::Requests() const
     return m_requests;
 }
 
+std::optional<UpstreamRequest> FakeUpstream::FirstEngineRequest() const
+{
+    const std::lock_guard lock(m_mutex);
+    const auto found = std::find_if(m_requests.begin(), m_requests.end(), [](const UpstreamRequest &request) {
+        return request.host != kBootstrapHost;
+    });
+    if (found == m_requests.end())
+        return std::nullopt;
+    return *found;
+}
+
 std::size_t FakeUpstream::CountFor(const std::string &host, const std::string &path) const
 {
     const std::lock_guard lock(m_mutex);

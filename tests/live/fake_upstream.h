@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -94,6 +95,9 @@ public:
     void SetDelay(std::chrono::milliseconds delay);
 
     std::vector<UpstreamRequest> Requests() const;
+    // The first request that is not for IANA's RDAP bootstrap file, which the
+    // gateway fetches side by side with the engine's page; none if absent.
+    std::optional<UpstreamRequest> FirstEngineRequest() const;
     std::size_t CountFor(const std::string &host, const std::string &path = "") const;
     // Most requests to host that were being answered at one time.
     int MostAtOnce(const std::string &host) const;

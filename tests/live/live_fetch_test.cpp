@@ -24,16 +24,8 @@
 #include "tests/support/loopback_server.h"
 
 using namespace kelvora::directory::live;
-using kelvora::live::testing::ConfigFor;
-using kelvora::live::testing::FakeUpstream;
-using kelvora::live::testing::FetchOnce;
-using kelvora::live::testing::Get;
-using kelvora::live::testing::Rules;
-using kelvora::live::testing::SharedPki;
-using kelvora::testsupport::TemporaryFolder;
-using kelvora::live::testing::UpstreamAnswer;
-using kelvora::live::testing::UpstreamRequest;
-using kelvora::testsupport::LoopbackServer;
+using namespace kelvora::live::testing;
+using namespace kelvora::testsupport;
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "directory/live/live_service.h"
@@ -26,12 +27,7 @@
 
 using namespace kelvora::directory::live;
 using kelvora::directory::Reply;
-using kelvora::live::testing::FakeUpstream;
-using kelvora::live::testing::Result;
-using kelvora::live::testing::SharedPki;
-using kelvora::testsupport::TemporaryFolder;
-using kelvora::live::testing::UpstreamAnswer;
-using kelvora::live::testing::UpstreamRequest;
+using namespace kelvora::testsupport;
 
 namespace {
 
@@ -90,11 +86,8 @@ TEST(LiveSearch, ListsOneEntryPerHostInTheEnginesOrderAndDropsPrivateHosts)
                            request.host == FakeUpstream::kRegistryHost || request.host == FakeUpstream::kBootstrapHost;
         EXPECT_TRUE(known) << request.host;
     }
-    // The engine's request goes side by side with IANA's bootstrap file.
-    const auto engineRequest = std::find_if(requests.begin(), requests.end(), [](const UpstreamRequest &request) {
-        return request.host != FakeUpstream::kBootstrapHost;
-    });
-    ASSERT_NE(engineRequest, requests.end());
+    const std::optional<UpstreamRequest> engineRequest = rig.fake.FirstEngineRequest();
+    ASSERT_TRUE(engineRequest);
     const UpstreamRequest &engine = *engineRequest;
     EXPECT_TRUE(engine.tls);
     EXPECT_EQ(engine.host, "api2.marginalia-search.com");
@@ -262,17 +255,14 @@ TEST(LiveSearch, SitesOfADataSetKeepTheirStoredFacts)
     Rig::Setup setup;
     setup.dataFile = FixtureDatabase();
     Rig rig(setup);
-    const struct {
-        std::string path;
-        std::string query;
-    } requests[] = {
+    const std::pair<std::string, std::string> requests[] = {
         {"/data/details/", "url=www.greenleaf-garden.test"},
         {"/search", "p=link%3Ahttp%3A%2F%2Fwww.seedbank.test"},
     };
-    for (const auto &request : requests) {
-        const Reply live = rig.service->Respond(request.path, request.query, "127.0.0.1");
-        const Reply local = kelvora::directory::Respond(FixtureStore(), request.path, request.query, "127.0.0.1");
-        EXPECT_EQ(live.body, local.body) << request.query;
+    for (const auto &[path, query] : requests) {
+        const Reply live = rig.service->Respond(path, query, "127.0.0.1");
+        const Reply local = kelvora::directory::Respond(FixtureStore(), path, query, "127.0.0.1");
+        EXPECT_EQ(live.body, local.body) << query;
     }
     // A backlink query for a host the data set lacks lists nothing.
     EXPECT_EQ(ReadAsTheProgram(rig.Search("p=link%3Ahttp%3A%2F%2Fwww.site09.test").body).total, "0");

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "directory/live/live_service.h"
@@ -28,24 +29,8 @@
 
 using namespace kelvora::directory::live;
 using kelvora::directory::Reply;
-using kelvora::live::testing::ConfigFor;
-using kelvora::live::testing::FakeUpstream;
-using kelvora::live::testing::FetchOnce;
-using kelvora::live::testing::Get;
-using kelvora::live::testing::Rules;
-using kelvora::live::testing::Hosts;
-using kelvora::live::testing::kGardenQuery;
-using kelvora::live::testing::kGardenText;
-using kelvora::live::testing::ReadAsTheProgram;
-using kelvora::live::testing::Result;
-using kelvora::live::testing::Rig;
-using kelvora::live::testing::SharedPki;
-using kelvora::live::testing::Site;
-using kelvora::live::testing::Sites;
-using kelvora::live::testing::UpstreamAnswer;
-using kelvora::live::testing::UpstreamRequest;
-using kelvora::live::testing::WaitFor;
-using kelvora::testsupport::LoopbackServer;
+using namespace kelvora::live::testing;
+using namespace kelvora::testsupport;
 
 namespace {
 
@@ -249,10 +234,7 @@ TEST(HostileSite, NoSpecialPurposeAddressOrNumericSpellingIsReached)
     NetworkConfig config;
     config.extraCaFile = SharedPki().caFile;
     // Each stands for a DNS answer; none of these names is special-use.
-    const struct {
-        const char *name;
-        const char *address;
-    } answers[] = {
+    const std::pair<const char *, const char *> answers[] = {
         {"sixtofour.example.org", "2002:7f00:1::1"},
         {"nat64.example.org", "64:ff9b::7f00:2"},
         {"nat64local.example.org", "64:ff9b:1::808:808"},
@@ -264,9 +246,9 @@ TEST(HostileSite, NoSpecialPurposeAddressOrNumericSpellingIsReached)
         {"canary.example.org", "127.0.0.2"},
     };
     std::vector<std::string> urls;
-    for (const auto &a : answers) {
-        config.resolve.push_back(std::string(a.name) + ":" + canaryPort + ":" + a.address);
-        urls.push_back(std::string("http://") + a.name + ":" + canaryPort + "/");
+    for (const auto &[name, address] : answers) {
+        config.resolve.push_back(std::string(name) + ":" + canaryPort + ":" + address);
+        urls.push_back(std::string("http://") + name + ":" + canaryPort + "/");
     }
     if (canary6.Listening()) {
         const std::string port6 = std::to_string(canary6.Port());

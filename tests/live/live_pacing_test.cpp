@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "directory/live/connect_to.h"
@@ -158,10 +159,7 @@ TEST(Pacing, RetryAfterBucketsBackOffRegistrableDomainsAndTheBootstrap)
     EXPECT_EQ(pacer.Stop("stopped.test", std::nullopt), 60s);
 
     // RDAP asks the registry about the ICANN registrable domain.
-    const struct {
-        const char *host;
-        const char *domain;
-    } domainCases[] = {
+    const std::pair<const char *, const char *> domainCases[] = {
         {"user.github.io", "github.io"},          // a private suffix is no registry's
         {"www.blog.example.co.uk", "example.co.uk"},
         {"www.example.com", "example.com"},
@@ -170,8 +168,8 @@ TEST(Pacing, RetryAfterBucketsBackOffRegistrableDomainsAndTheBootstrap)
         {"localhost", ""},
         {"bad host", ""},
     };
-    for (const auto &c : domainCases)
-        EXPECT_EQ(IcannRegistrableDomain(c.host), c.domain) << c.host;
+    for (const auto &[host, domain] : domainCases)
+        EXPECT_EQ(IcannRegistrableDomain(host), domain) << host;
 
     // The bootstrap: the longest listed suffix, its https server only.
     const RdapBootstrap bootstrap = RdapBootstrap::Parse(R"({"services": [

@@ -6,10 +6,6 @@
 #include <algorithm>
 #include <httplib.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -20,6 +16,7 @@
 #include "tests/live/gateway_server.h"
 #include "tests/live/live_rig.h"
 #include "tests/support/files.h"
+#include "tests/support/loopback_server.h"
 
 using namespace kelvora::directory::live;
 using namespace kelvora::live::testing;
@@ -77,20 +74,6 @@ UpstreamAnswer Status(int status, std::vector<std::pair<std::string, std::string
     return answer;
 }
 
-// A loopback port nothing listens on.
-int ClosedPort()
-{
-    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::getsockname(socket, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(socket);
-    return ntohs(address.sin_port);
-}
-
 } // namespace
 
 TEST(SelfHostedSearxng, IsReachedOnLoopbackWhileItsResultsStayPublicAndInAsciiForm)
@@ -127,12 +110,8 @@ TEST(SelfHostedSearxng, IsReachedOnLoopbackWhileItsResultsStayPublicAndInAsciiFo
     EXPECT_EQ(view.hosts, (std::vector<std::string>{Site(1), kIdnHost, Site(2)}));
     EXPECT_EQ(view.total, "3");   // at least the hosts listed, with no estimate given
 
-    // The engine's request goes side by side with IANA's RDAP bootstrap file.
-    const std::vector<UpstreamRequest> requests = rig->fake.Requests();
-    const auto engineRequest = std::find_if(requests.begin(), requests.end(), [](const UpstreamRequest &request) {
-        return request.host != FakeUpstream::kBootstrapHost;
-    });
-    ASSERT_NE(engineRequest, requests.end());
+    const std::optional<UpstreamRequest> engineRequest = rig->fake.FirstEngineRequest();
+    ASSERT_TRUE(engineRequest);
     const UpstreamRequest &engine = *engineRequest;
     EXPECT_FALSE(engine.tls);
     EXPECT_EQ(engine.host, "127.0.0.1");
@@ -209,7 +188,7 @@ TEST(SelfHostedSearxng, APageTheEngineCannotFillIsAnswered503WithOneLine)
 TEST(SelfHostedSearxng, AnEngineThatIsDownIsTold503OverTheWire)
 {
     const std::string cacheFile = kelvora::testsupport::TemporaryFolder() + "/web-cache.db";
-    GatewayServer gateway("searxng:http://127.0.0.1:" + std::to_string(ClosedPort()), {}, cacheFile);
+    GatewayServer gateway("searxng:http://127.0.0.1:" + std::to_string(kelvora::testsupport::ClosedLoopbackPort()), {}, cacheFile);
     httplib::Client client("127.0.0.1", gateway.Port());
     client.set_read_timeout(20, 0);
     const httplib::Result result = client.Get("/search?p=garden&n=20&b=1");

@@ -1,6 +1,7 @@
 #include "tests/support/fake_service.h"
 
 #include <cstdlib>
+#include <utility>
 
 namespace kelvora::testsupport {
 
@@ -25,7 +26,12 @@ std::string RequestLine(const std::string &head)
 }
 
 ScopedFakeService::ScopedFakeService(const char *hostVariable, const std::string &body)
-    : server(LoopbackServer::Handler([body](const std::string &) { return OkResponse(body); }))
+    : ScopedFakeService(hostVariable, LoopbackServer::Handler([body](const std::string &) { return OkResponse(body); }))
+{
+}
+
+ScopedFakeService::ScopedFakeService(const char *hostVariable, LoopbackServer::Handler handler)
+    : server(std::move(handler))
     , m_hostVariable(hostVariable)
 {
     setenv(m_hostVariable, ("127.0.0.1:" + std::to_string(server.port())).c_str(), 1);

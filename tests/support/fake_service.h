@@ -18,12 +18,13 @@ std::string RequestLine(const std::string &head);
 // on every run and every machine.
 std::uint32_t StableHash(std::string_view text);
 
-// A loopback service that answers every request with body, named by the
-// environment variable hostVariable (e.g. KELVORA_SEARCH_HOST) for as long as
-// the object lives.
+// A loopback service that answers every request with body (or as handler
+// says), named by the environment variable hostVariable (e.g.
+// KELVORA_SEARCH_HOST) for as long as the object lives.
 class ScopedFakeService {
 public:
     ScopedFakeService(const char *hostVariable, const std::string &body);
+    ScopedFakeService(const char *hostVariable, LoopbackServer::Handler handler);
     ~ScopedFakeService();
     ScopedFakeService(const ScopedFakeService &) = delete;
     ScopedFakeService &operator=(const ScopedFakeService &) = delete;

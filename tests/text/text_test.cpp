@@ -32,6 +32,33 @@ std::optional<std::string> naiveReplaceAllIgnoreCase(std::string text, const std
     return text;
 }
 
+// Up to maxLength characters drawn from alphabet.
+std::string randomText(std::mt19937 &random, const std::string &alphabet, std::size_t maxLength)
+{
+    std::string text(random() % (maxLength + 1), ' ');
+    for (char &c : text)
+        c = alphabet[random() % alphabet.size()];
+    return text;
+}
+
+// ReplaceAllIgnoreCase measured against the reference; nullopt where the
+// reference cannot tell: a replacement containing the pattern never
+// terminates, and some others rebuild it forever with their neighbours.
+std::optional<::testing::AssertionResult> agreesWithReference(const std::string &text, const std::string &pattern,
+                                                              const std::string &replacement)
+{
+    if (!pattern.empty() && Contains(LowerCase(replacement), LowerCase(pattern)))
+        return std::nullopt;
+    const auto expected = naiveReplaceAllIgnoreCase(text, pattern, replacement, 2000);
+    if (!expected)
+        return std::nullopt;
+    const std::string actual = ReplaceAllIgnoreCase(text, pattern, replacement);
+    if (actual == *expected)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "text=" << text << " pattern=" << pattern << " replacement=" << replacement
+                                         << " gave " << actual << " instead of " << *expected;
+}
+
 TEST(TextConventions, PosCopyAndLowerCase)
 {
     EXPECT_EQ(Pos("b", "abcb"), 2u);
@@ -108,27 +135,16 @@ TEST(ReplaceAllIgnoreCase, MatchesRestartingReferenceOnRandomTexts)
 {
     std::mt19937 random(20261207);
     const std::string alphabets[] = {"aAb", "\r\n", "abB\r\n", "xX%"};
-    auto randomText = [&](const std::string &alphabet, std::size_t maxLength) {
-        std::string text(random() % (maxLength + 1), ' ');
-        for (char &c : text)
-            c = alphabet[random() % alphabet.size()];
-        return text;
-    };
     int compared = 0;
     for (int round = 0; round < 20000; ++round) {
         const std::string &alphabet = alphabets[round % 4];
-        const std::string text = randomText(alphabet, 40);
-        const std::string pattern = randomText(alphabet, 4);
-        const std::string replacement = randomText(alphabet, 3);
-        // A replacement containing the pattern never terminates; some others
-        // rebuild it forever with their neighbours: the reference gives up.
-        if (!pattern.empty() && Contains(LowerCase(replacement), LowerCase(pattern)))
+        const std::string text = randomText(random, alphabet, 40);
+        const std::string pattern = randomText(random, alphabet, 4);
+        const std::string replacement = randomText(random, alphabet, 3);
+        const auto agrees = agreesWithReference(text, pattern, replacement);
+        if (!agrees)
             continue;
-        const auto expected = naiveReplaceAllIgnoreCase(text, pattern, replacement, 2000);
-        if (!expected)
-            continue;
-        ASSERT_EQ(ReplaceAllIgnoreCase(text, pattern, replacement), *expected)
-            << "text=" << text << " pattern=" << pattern << " replacement=" << replacement;
+        ASSERT_TRUE(*agrees);
         ++compared;
     }
     EXPECT_GT(compared, 10000);
@@ -258,16 +274,10 @@ TEST(CaseFreeSearch, MatchesReferenceOnRandomPages)
     // near misses and matches across block edges are frequent.
     std::mt19937 random(20261209);
     const std::string alphabets[] = {"aAbB", "\r\n<>", "xX\xD8\xF8@`", std::string("q\0Q{[", 5)};
-    auto randomText = [&](const std::string &alphabet, std::size_t maxLength) {
-        std::string text(random() % (maxLength + 1), ' ');
-        for (char &c : text)
-            c = alphabet[random() % alphabet.size()];
-        return text;
-    };
     for (int round = 0; round < 20000; ++round) {
         const std::string &alphabet = alphabets[round % 4];
-        const std::string text = randomText(alphabet, 120);
-        const std::string pattern = randomText(alphabet, 1 + round % 6);
+        const std::string text = randomText(random, alphabet, 120);
+        const std::string pattern = randomText(random, alphabet, 1 + round % 6);
         const std::size_t from = random() % (text.size() + 2);
         const auto expected = from > text.size() ? std::string::npos : referenceFind(text, pattern, from, true);
         ASSERT_EQ(FindIgnoreCase(text, pattern, from), expected) << "text=" << text << " pattern=" << pattern;
@@ -276,14 +286,9 @@ TEST(CaseFreeSearch, MatchesReferenceOnRandomPages)
         ASSERT_EQ(LowerCase(text), naiveLowerCase(text));
 
         // Replacing over whole pages, in place (shorter replacement) and not.
-        const std::string replacement = randomText(alphabet, pattern.size() + 1);
-        if (!pattern.empty() && Contains(LowerCase(replacement), LowerCase(pattern)))
-            continue;
-        const auto replaced = naiveReplaceAllIgnoreCase(text, pattern, replacement, 2000);
-        if (!replaced)
-            continue;
-        ASSERT_EQ(ReplaceAllIgnoreCase(text, pattern, replacement), *replaced)
-            << "text=" << text << " pattern=" << pattern << " replacement=" << replacement;
+        const auto agrees = agreesWithReference(text, pattern, randomText(random, alphabet, pattern.size() + 1));
+        if (agrees)
+            ASSERT_TRUE(*agrees);
     }
 }
 

@@ -1,20 +1,16 @@
 #include "web/contact.h"
 
-#include "tests/support/loopback_server.h"
+#include "tests/support/cases.h"
+#include "tests/support/fake_service.h"
+#include "tests/web/counting_pumps.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-using kelvora::CompetitorSummary;
-using kelvora::ContactFileName;
-using kelvora::FetchContact;
-using kelvora::FetchContactData;
-using kelvora::FormatContactData;
-using kelvora::PageHooks;
-using kelvora::testsupport::LoopbackServer;
+using namespace kelvora;
+using namespace kelvora::testsupport;
 
 namespace {
 
@@ -44,11 +40,7 @@ TEST(FormatContactData, ShowsTheContactBlockThenTheReadings)
 
 TEST(FormatContactData, HandlesMissingAndOddBlocks)
 {
-    const struct {
-        const char *name;
-        std::string page;
-        std::string expected;
-    } cases[] = {
+    const NamedCase<std::string> cases[] = {
         {"no block", "traffic rank for a.test: <b>1</b><br>", "No contact data found for a.test."},
         {"empty page", "", "No contact data found for a.test."},
         {"start marker only", "<!--contact-->Jo", "No contact data found for a.test."},
@@ -64,40 +56,31 @@ TEST(FormatContactData, HandlesMissingAndOddBlocks)
          "Website: a.test\r\nA\r\n\r\n" + emptySummary},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(FormatContactData("a.test", c.page), c.expected) << c.name;
+        EXPECT_EQ(FormatContactData("a.test", c.input), c.expected) << c.name;
 }
 
 TEST(FetchContactData, AsksTheTrafficServiceForTheBareHost)
 {
-    LoopbackServer server(LoopbackServer::Handler([](const std::string &) {
-        return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(detailsPage.size()) + "\r\n\r\n" +
-               detailsPage;
-    }));
-    setenv("KELVORA_TRAFFIC_HOST", ("127.0.0.1:" + std::to_string(server.port())).c_str(), 1);
+    ScopedFakeService service("KELVORA_TRAFFIC_HOST", detailsPage);
     int pumps = 0;
-    PageHooks hooks;
-    hooks.pump = [&pumps] { ++pumps; };
+    const PageHooks hooks = CountingPumps(pumps);
 
     EXPECT_EQ(FetchContactData("WWW.Example.test", hooks), detailsPaneText);
     EXPECT_EQ(FetchContactData("http://www.Example.test/", hooks).substr(0, 24), "Website: example.test/\r\n");
     EXPECT_EQ(pumps, 2);
-    const auto requests = server.requests();
+    const auto requests = service.server.requests();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")), "GET /data/details/?url=www.example.test HTTP/1.1");
-    EXPECT_EQ(requests[1].substr(0, requests[1].find("\r\n")), "GET /data/details/?url=www.example.test/ HTTP/1.1");
-    unsetenv("KELVORA_TRAFFIC_HOST");
+    EXPECT_EQ(RequestLine(requests[0]), "GET /data/details/?url=www.example.test HTTP/1.1");
+    EXPECT_EQ(RequestLine(requests[1]), "GET /data/details/?url=www.example.test/ HTTP/1.1");
 }
 
 TEST(FetchContact, KeepsTheContactLinesBesideThePaneText)
 {
     // The details page of a.test has no contact block.
-    LoopbackServer server(LoopbackServer::Handler([](const std::string &head) {
-        const std::string page = head.find("url=www.a.test ") != std::string::npos
-                                     ? "traffic rank for a.test: <b>1</b><br>"
-                                     : detailsPage;
-        return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page;
+    ScopedFakeService service("KELVORA_TRAFFIC_HOST", LoopbackServer::Handler([](const std::string &head) {
+        return OkResponse(head.find("url=www.a.test ") != std::string::npos ? "traffic rank for a.test: <b>1</b><br>"
+                                                                           : detailsPage);
     }));
-    setenv("KELVORA_TRAFFIC_HOST", ("127.0.0.1:" + std::to_string(server.port())).c_str(), 1);
 
     const kelvora::ContactData data = FetchContact("www.example.test", PageHooks{});
     EXPECT_EQ(data.paneText, detailsPaneText);
@@ -106,15 +89,11 @@ TEST(FetchContact, KeepsTheContactLinesBesideThePaneText)
     const kelvora::ContactData none = FetchContact("a.test", PageHooks{});
     EXPECT_EQ(none.paneText, "No contact data found for a.test.");
     EXPECT_TRUE(none.lines.empty());
-    unsetenv("KELVORA_TRAFFIC_HOST");
 }
 
 TEST(ContactFileName, ProposesTheHostsFirstLabel)
 {
-    const struct {
-        std::string partner;
-        std::string expected;
-    } cases[] = {
+    const Case<std::string> cases[] = {
         {"www.example.test", "example.txt"},
         {"http://shop.example.test/", "shop.txt"},
         {"WWW.Big.Test", "big.txt"},
@@ -123,7 +102,7 @@ TEST(ContactFileName, ProposesTheHostsFirstLabel)
         {".hidden.test", ".txt"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(ContactFileName(c.partner), c.expected) << c.partner;
+        EXPECT_EQ(ContactFileName(c.input), c.expected) << c.input;
 }
 
 TEST(CompetitorSummary, ReadsThePaneWithTheTrafficReaders)
@@ -132,8 +111,7 @@ TEST(CompetitorSummary, ReadsThePaneWithTheTrafficReaders)
     EXPECT_EQ(CompetitorSummary(""), emptySummary);
 
     int pumps = 0;
-    PageHooks hooks;
-    hooks.pump = [&pumps] { ++pumps; };
+    const PageHooks hooks = CountingPumps(pumps);
     // The pane's CR LF breaks are removed first, so a marker split by one is
     // found again.
     EXPECT_EQ(CompetitorSummary("Traffic Rank\r\n For x: <B>3</B><BR>\r\nOnline Since: 2001", hooks),

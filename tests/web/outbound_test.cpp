@@ -1,6 +1,8 @@
 #include "web/outbound.h"
 
+#include "tests/support/cases.h"
 #include "tests/support/fake_service.h"
+#include "tests/web/counting_pumps.h"
 
 #include <gtest/gtest.h>
 
@@ -9,12 +11,8 @@
 #include <string>
 #include <vector>
 
-using kelvora::CountOutboundAnchors;
-using kelvora::CountOutboundLinks;
-using kelvora::EstimateAgreement;
-using kelvora::PageHooks;
-using kelvora::testsupport::LoopbackServer;
-using kelvora::testsupport::OkResponse;
+using namespace kelvora;
+using namespace kelvora::testsupport;
 
 namespace {
 
@@ -31,11 +29,7 @@ int Agreement(std::int32_t popularity, std::int32_t outbound, std::int32_t rank)
 
 TEST(CountOutboundAnchors, CountsAnchorTagsThatNameAnotherSite)
 {
-    const struct {
-        const char *name;
-        std::string page;
-        std::int32_t expected;
-    } cases[] = {
+    const NamedCase<std::string, std::int32_t> cases[] = {
         {"mixed", "<a href='http://other.test/'>o</a><a href='/about.html'>a</a>"
                   "<A HREF='HTTPS://X.TEST'>x</A><a name='top'>", 2},
         {"www. in the title", "<a href='/p' title='see www.x.test'>", 1},
@@ -53,7 +47,7 @@ TEST(CountOutboundAnchors, CountsAnchorTagsThatNameAnotherSite)
         {"anchor start inside an open tag", "<a x <a href='http://x.test/'>", 1},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(CountOutboundAnchors(c.page), c.expected) << c.name;
+        EXPECT_EQ(CountOutboundAnchors(c.input), c.expected) << c.name;
 }
 
 // Copying the rest of the page for every anchor would move about 25 GB here
@@ -73,8 +67,7 @@ TEST(CountOutboundLinks, FetchesTheHostAsPassedAndPumpsOnce)
         return OkResponse("<a href='http://a.test/'>a</a><a href='/b'>b</a><a href='www.c.test'>c</a>");
     }));
     int pumps = 0;
-    PageHooks hooks;
-    hooks.pump = [&pumps] { ++pumps; };
+    const PageHooks hooks = CountingPumps(pumps);
     const std::string host = "127.0.0.1:" + std::to_string(server.port());
 
     EXPECT_EQ(CountOutboundLinks("", hooks), 0); // no request, no pump
@@ -83,8 +76,8 @@ TEST(CountOutboundLinks, FetchesTheHostAsPassedAndPumpsOnce)
     EXPECT_EQ(pumps, 2);
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")), "GET /home HTTP/1.1");
-    EXPECT_EQ(requests[1].substr(0, requests[1].find("\r\n")), "GET / HTTP/1.1");
+    EXPECT_EQ(RequestLine(requests[0]), "GET /home HTTP/1.1");
+    EXPECT_EQ(RequestLine(requests[1]), "GET / HTTP/1.1");
 }
 
 TEST(EstimateAgreement, StaysWithinZeroToHundred)

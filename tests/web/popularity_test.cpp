@@ -1,5 +1,6 @@
 #include "web/popularity.h"
 
+#include "tests/support/cases.h"
 #include "tests/support/fake_service.h"
 
 #include <gtest/gtest.h>
@@ -9,12 +10,8 @@
 #include <string>
 #include <vector>
 
-using kelvora::GetLinkPopularity;
-using kelvora::PageHooks;
-using kelvora::ReadLinkPopularity;
-using kelvora::testsupport::LoopbackServer;
-using kelvora::testsupport::RequestLine;
-using kelvora::testsupport::ScopedFakeService;
+using namespace kelvora;
+using namespace kelvora::testsupport;
 
 namespace {
 
@@ -38,11 +35,7 @@ struct Recorder {
 TEST(ReadLinkPopularity, ReadsTheTotalAfterOfAbout)
 {
     const std::string far = std::string(300, 'x');
-    const struct {
-        const char *name;
-        std::string page;
-        std::string expected;
-    } cases[] = {
+    const NamedCase<std::string> cases[] = {
         {"commas removed", "Results 1 - 10 of about <strong>1,230</strong> for x", "1230"},
         {"capitals", "RESULTS OF ABOUT <B>77</B>", "77"},
         {"full stop separator", "of about <b>1.234</b>", "1234"},
@@ -60,15 +53,12 @@ TEST(ReadLinkPopularity, ReadsTheTotalAfterOfAbout)
         {"punctuation only", "of about <b>, </b>", "0"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(ReadLinkPopularity(c.page), c.expected) << c.name;
+        EXPECT_EQ(ReadLinkPopularity(c.input), c.expected) << c.name;
 }
 
 TEST(GetLinkPopularity, SendsTheEncodedBacklinkQuery)
 {
-    const struct {
-        std::string host;
-        std::string requestLine;
-    } cases[] = {
+    const Case<std::string> cases[] = {
         {"www.example.test", "GET /search?p=link%3Ahttp%3A%2F%2Fwww.example.test HTTP/1.1"},
         {"my site", "GET /search?p=link%3Ahttp%3A%2F%2Fmy%20site HTTP/1.1"},
         {"http://x.test/a", "GET /search?p=link%3Ahttp%3A%2F%2Fhttp%3A%2F%2Fx.test%2Fa HTTP/1.1"},
@@ -78,13 +68,13 @@ TEST(GetLinkPopularity, SendsTheEncodedBacklinkQuery)
     FakeEngine engine("of about <strong>1,230</strong> for");
     for (const auto &c : cases) {
         Recorder recorder;
-        EXPECT_EQ(GetLinkPopularity(c.host, recorder.hooks()), "1230") << c.host;
-        EXPECT_EQ(recorder.events, (std::vector<std::string>{"status:" + c.host, "pump", "pump", "pump"}));
+        EXPECT_EQ(GetLinkPopularity(c.input, recorder.hooks()), "1230") << c.input;
+        EXPECT_EQ(recorder.events, (std::vector<std::string>{"status:" + c.input, "pump", "pump", "pump"}));
     }
     const auto requests = engine.server.requests();
     ASSERT_EQ(requests.size(), std::size(cases));
     for (std::size_t i = 0; i < requests.size(); ++i) {
-        EXPECT_EQ(RequestLine(requests[i]), cases[i].requestLine);
+        EXPECT_EQ(RequestLine(requests[i]), cases[i].expected);
         EXPECT_NE(requests[i].find("\r\nHost: 127.0.0.1\r\n"), std::string::npos);
     }
 }

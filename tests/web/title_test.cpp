@@ -1,23 +1,19 @@
 #include "web/title.h"
 
-#include "tests/support/loopback_server.h"
+#include "tests/support/cases.h"
+#include "tests/support/fake_service.h"
+#include "tests/web/counting_pumps.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-using kelvora::ExtractTitle;
-using kelvora::FetchPage;
-using kelvora::PageHooks;
-using kelvora::testsupport::LoopbackServer;
+using namespace kelvora;
+using namespace kelvora::testsupport;
 
 TEST(ExtractTitle, CutsTheFirstTitleOutOfThePage)
 {
-    const struct {
-        const char *name;
-        std::string page;
-        std::string expected;
-    } cases[] = {
+    const NamedCase<std::string> cases[] = {
         {"capitals", "<html><TITLE>Acme Tools</TITLE>", "Acme Tools"},
         {"mixed case tags keep the text's case", "<Title>ACME tools</tItLe>", "ACME tools"},
         {"CR LF removed, blanks kept", "<title>\r\n  Acme\r\n  Tools\r\n</title>", "  Acme  Tools"},
@@ -34,7 +30,7 @@ TEST(ExtractTitle, CutsTheFirstTitleOutOfThePage)
         {"empty page", "", ""},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(ExtractTitle(c.page), c.expected) << c.name;
+        EXPECT_EQ(ExtractTitle(c.input), c.expected) << c.name;
 }
 
 TEST(FetchPage, ReturnsTheBodyWhateverTheStatusAndPumpsOnce)
@@ -51,8 +47,7 @@ TEST(FetchPage, ReturnsTheBodyWhateverTheStatusAndPumpsOnce)
                "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
     }));
     int pumps = 0;
-    PageHooks hooks;
-    hooks.pump = [&pumps] { ++pumps; };
+    const PageHooks hooks = CountingPumps(pumps);
 
     EXPECT_EQ(FetchPage(server.url("/missing"), hooks), "<title>Not here</title>");
     EXPECT_EQ(ExtractTitle(FetchPage(server.url("/"), hooks)), "Not here");

@@ -1,6 +1,8 @@
 #include "web/traffic.h"
 
+#include "tests/support/cases.h"
 #include "tests/support/fake_service.h"
+#include "tests/web/counting_pumps.h"
 
 #include <gtest/gtest.h>
 
@@ -8,13 +10,8 @@
 #include <string>
 #include <vector>
 
-using kelvora::FetchTrafficPage;
-using kelvora::PageHooks;
-using kelvora::ParseCompetitor;
-using kelvora::ParseOnlineSince;
-using kelvora::ParseTrafficRank;
-using kelvora::testsupport::RequestLine;
-using kelvora::testsupport::ScopedFakeService;
+using namespace kelvora;
+using namespace kelvora::testsupport;
 
 namespace {
 
@@ -23,21 +20,11 @@ struct FakeTrafficService : ScopedFakeService {
         : ScopedFakeService("KELVORA_TRAFFIC_HOST", body) {}
 };
 
-PageHooks CountingPumps(int &pumps)
-{
-    PageHooks hooks;
-    hooks.pump = [&pumps] { ++pumps; };
-    return hooks;
-}
-
 } // namespace
 
 TEST(FetchTrafficPage, AsksForTheBareHostWithOneWww)
 {
-    const struct {
-        std::string host;
-        std::string requestLine;
-    } cases[] = {
+    const Case<std::string> cases[] = {
         {"http://www.Site.test/", "GET /data/details/?url=www.site.test/ HTTP/1.1"},
         {"news.site.test", "GET /data/details/?url=www.news.site.test HTTP/1.1"},
         {"www.www.a.test/x y", "GET /data/details/?url=www.a.test/x y HTTP/1.1"},
@@ -45,11 +32,11 @@ TEST(FetchTrafficPage, AsksForTheBareHostWithOneWww)
     };
     FakeTrafficService service("x");
     for (const auto &c : cases)
-        FetchTrafficPage(c.host, PageHooks());
+        FetchTrafficPage(c.input, PageHooks());
     const auto requests = service.server.requests();
     ASSERT_EQ(requests.size(), std::size(cases));
     for (std::size_t i = 0; i < requests.size(); ++i)
-        EXPECT_EQ(RequestLine(requests[i]), cases[i].requestLine);
+        EXPECT_EQ(RequestLine(requests[i]), cases[i].expected);
 }
 
 TEST(FetchTrafficPage, LowerCasesAndJoinsCrLfLinesAfterOnePump)
@@ -65,11 +52,7 @@ TEST(FetchTrafficPage, LowerCasesAndJoinsCrLfLinesAfterOnePump)
 
 TEST(ParseTrafficRank, TakesEachDigitThatFollowsAnAngleBracket)
 {
-    const struct {
-        const char *name;
-        std::string page;
-        std::string expected;
-    } cases[] = {
+    const NamedCase<std::string> cases[] = {
         {"digit per element", "x traffic rank for site.test: <b>1</b><b>2</b>,<b>3</b><br>", "123"},
         {"capitals", "TRAFFIC RANK FOR site.test: <B>4</B><B>5</B><BR>", "45"},
         {"plain figure", "traffic rank for site.test: 45,678<br>", "999999999"},
@@ -83,7 +66,7 @@ TEST(ParseTrafficRank, TakesEachDigitThatFollowsAnAngleBracket)
         {"digit bytes only", "traffic rank for s: >\xB2>/>:>0<br>", "0"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(ParseTrafficRank(c.page, PageHooks()), c.expected) << c.name;
+        EXPECT_EQ(ParseTrafficRank(c.input, PageHooks()), c.expected) << c.name;
 }
 
 TEST(ParseTrafficRank, PumpsOnceAndFallsBackWhenThePumpThrows)
@@ -100,11 +83,7 @@ TEST(ParseCompetitor, ReadsTheFirstRelatedSite)
 {
     const std::string marker = "people who visit this page also visit:";
     const std::string span = "<span class=\"smallg\">";
-    const struct {
-        const char *name;
-        std::string page;
-        std::string expected;
-    } cases[] = {
+    const NamedCase<std::string> cases[] = {
         {"example", "x " + marker + "<ol><li><a href=http://rival.test/>rival.test</a> " + span +
                         "rival.test</span></li><li>" + span + "second.test</span></li></ol>",
          "rival.test"},
@@ -120,7 +99,7 @@ TEST(ParseCompetitor, ReadsTheFirstRelatedSite)
         {"no marker", std::string(37, '-') + "<li>" + span + "near.test</span></li>", "near.test"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(ParseCompetitor(c.page, PageHooks()), c.expected) << c.name;
+        EXPECT_EQ(ParseCompetitor(c.input, PageHooks()), c.expected) << c.name;
 
     int pumps = 0;
     ParseCompetitor("", CountingPumps(pumps));
@@ -129,11 +108,7 @@ TEST(ParseCompetitor, ReadsTheFirstRelatedSite)
 
 TEST(ParseOnlineSince, ReadsTheDateAfterTheMarker)
 {
-    const struct {
-        const char *name;
-        std::string page;
-        std::string expected;
-    } cases[] = {
+    const NamedCase<std::string> cases[] = {
         {"plain", "<p>online since: 12-mar-1998<br>", "12-mar-1998"},
         {"tags after the marker", "online since:</b> <i> 12-mar-1998 </i>", "12-mar-1998"},
         {"capitals keep their case", "ONLINE SINCE: Mar 1998<br>", "Mar 1998"},
@@ -146,18 +121,14 @@ TEST(ParseOnlineSince, ReadsTheDateAfterTheMarker)
         {"empty page", "", ""},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(ParseOnlineSince(c.page), c.expected) << c.name;
+        EXPECT_EQ(ParseOnlineSince(c.input), c.expected) << c.name;
 }
 
 // The date is read from the marker's own line only; the next line or table
 // cell holds some other figure.
 TEST(ParseOnlineSince, StopsAtTheEndOfTheMarkersLine)
 {
-    const struct {
-        const char *name;
-        std::string page;
-        std::string expected;
-    } cases[] = {
+    const NamedCase<std::string> cases[] = {
         {"line break", "online since:<br>link popularity: 1,230</p>", ""},
         {"self-closing line break", "online since: <br/>2003", ""},
         {"end of paragraph", "<p>online since:</p><p>2003</p>", ""},
@@ -171,5 +142,5 @@ TEST(ParseOnlineSince, StopsAtTheEndOfTheMarkersLine)
         {"paragraph with attributes", "online since: <p class=\"d\">2003", ""},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(ParseOnlineSince(c.page), c.expected) << c.name;
+        EXPECT_EQ(ParseOnlineSince(c.input), c.expected) << c.name;
 }
