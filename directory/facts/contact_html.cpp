@@ -78,7 +78,7 @@ enum TagFlag : unsigned {
     kBelongsInHead = 1u << 3,    // may stand in the head; anything else starts the body
     kClosesParagraph = 1u << 4,  // its start tag ends an open paragraph
     kScopeBoundary = 1u << 5,    // an end tag of another name does not reach past it
-    kSpecial = 1u << 6,          // an end tag of an inline element does not close it
+    kSpecial = 1u << 6,          // an end tag of an ordinary element does not close it
     kLeavesForeign = 1u << 7,    // its start tag leaves svg or math content
     kFormatting = 1u << 8,
     kTablePart = 1u << 9,
@@ -115,15 +115,19 @@ unsigned TagFlags(std::string_view name)
                            "tt", "u"});
         mark(kTablePart, {"table", "caption", "tbody", "thead", "tfoot", "tr", "td", "th"});
         mark(kHeading, {"h1", "h2", "h3", "h4", "h5", "h6"});
-        mark(0, {"label", "option", "optgroup", "rb", "rp", "rt", "rtc", "ruby"});
-        for (auto &[tag, flag] : flags) {
-            if (!(flag & kInline) && !IsOneOf(tag, {"label", "option", "optgroup", "rb", "rp", "rt", "rtc", "ruby"}))
-                flag |= kSpecial;
-        }
+        mark(kSpecial, {"address", "applet", "area", "article", "aside", "base", "basefont", "bgsound",
+                        "blockquote", "body", "br", "button", "caption", "center", "col", "colgroup", "dd",
+                        "details", "dir", "div", "dl", "dt", "embed", "fieldset", "figcaption", "figure", "footer",
+                        "form", "frame", "frameset", "h1", "h2", "h3", "h4", "h5", "h6", "head", "header", "hgroup",
+                        "hr", "html", "iframe", "img", "input", "keygen", "li", "link", "listing", "main", "marquee",
+                        "menu", "meta", "nav", "noembed", "noframes", "noscript", "object", "ol", "p", "param",
+                        "plaintext", "pre", "script", "search", "section", "select", "source", "style", "summary",
+                        "table", "tbody", "td", "template", "textarea", "tfoot", "th", "thead", "title", "tr",
+                        "track", "ul", "wbr", "xmp"});
         return flags;
     }();
     const auto found = kFlags.find(name);
-    return found == kFlags.end() ? kSpecial : found->second;
+    return found == kFlags.end() ? 0 : found->second;
 }
 
 bool IsWhitespace(std::string_view text)
@@ -291,6 +295,8 @@ struct OpenElement {
     bool hides = false;
     bool foreign = false;
     std::size_t record = kNoRecord;
+    std::size_t closingBreaks = 0;   // line breaks of elements taken off the stack inside it
+    std::size_t serial = 0;          // tells clones of one formatting element apart
 
     static constexpr std::size_t kNoRecord = static_cast<std::size_t>(-1);
 };
@@ -356,7 +362,10 @@ public:
             case HtmlTokenKind::Text: Text(token.text); break;
             case HtmlTokenKind::StartTag: Start(token); break;
             case HtmlTokenKind::EndTag: End(token.name); break;
-            case HtmlTokenKind::Comment: SeeNode(nullptr, nullptr, nullptr); break;
+            case HtmlTokenKind::Comment:
+                SeeNode(nullptr, nullptr, nullptr);
+                m_pendingText = m_text.size();
+                break;
             case HtmlTokenKind::End: break;
             }
         }
@@ -416,7 +425,7 @@ private:
             while (m_open.size() > 1 && m_open.back().foreign)
                 CloseTo(m_open.size() - 1);
         }
-        if (m_phase != Phase::InBody) {
+        if (m_phase != Phase::InBody && m_templateDepth == 0) {
             if (Is(name, "head")) {
                 if (m_phase == Phase::BeforeHead)
                     OpenHead(std::move(token.attributes));
@@ -474,7 +483,9 @@ private:
         if ((flags & kHeading) && (m_open.back().flags & kHeading))
             CloseTo(m_open.size() - 1);
         const auto table = [](const OpenElement &open) { return Is(open.name, "table") || Is(open.name, "template"); };
-        if (Is(name, "a") || Is(name, "button") || Is(name, "nobr")) {
+        if ((flags & kTablePart) && !Is(name, "table") && m_tableDepth == 0)
+            return;   // table parts outside a table are dropped
+        if (Is(name, "button") || Is(name, "nobr")) {
             const std::string_view same = name;
             CloseNearest({same}, ScopeBoundary);
         } else if (Is(name, "form")) {
@@ -494,13 +505,138 @@ private:
                 return Is(open.name, "td") || Is(open.name, "th") || Is(open.name, "caption") || Is(open.name, "template");
             });
         }
+        if (Is(name, "a")) {
+            // An open link ends where the next one starts.
+            if (const std::size_t entry = FindFormatting("a"); entry != kNone) {
+                EndFormatting(entry);
+                RemoveFormatting("a");
+            }
+        }
+        if (Reconstructs(flags, name))
+            Reconstruct();
         const bool foreign = Is(name, "svg") || Is(name, "math");
+        if ((flags & kFormatting) && !foreign) {
+            AddFormatting(name, attributes);
+            m_formatting.back().serial = Open(std::move(name), std::move(attributes), selfClosing, Hidden::AsIs, false);
+            return;
+        }
         Open(std::move(name), std::move(attributes), selfClosing, Hidden::AsIs, foreign);
+        if (IsOneOf(m_open.back().name, {"td", "th", "caption", "template", "applet", "object", "marquee"}))
+            m_formatting.push_back({});   // a marker
+    }
+
+    // ------------------------------------------------ formatting elements
+
+    // Formatting elements (b, font, a, ...) closed by the end of a block are
+    // opened again, with the same attributes, before the next text or
+    // inline element, as the parser's list of active formatting elements
+    // does; "</b>" across a block takes only the b off the stack.
+    struct Formatting {
+        std::string name;   // "" for a marker (table cell, template...)
+        Attributes attributes;
+        std::size_t serial = 0;
+    };
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+    static bool Reconstructs(unsigned flags, std::string_view name)
+    {
+        if (flags & (kClosesParagraph | kBelongsInHead | kTablePart))
+            return Is(name, "xmp");
+        return !IsOneOf(name, {"hr", "textarea", "iframe", "noembed", "param", "source", "track", "frameset", "col",
+                               "colgroup", "rb", "rp", "rt", "rtc", "html", "body", "head"});
+    }
+
+    std::size_t OpenIndex(std::size_t serial) const
+    {
+        for (std::size_t i = m_open.size(); i > 0; --i) {
+            if (m_open[i - 1].serial == serial)
+                return i - 1;
+        }
+        return kNone;
+    }
+
+    void AddFormatting(const std::string &name, const Attributes &attributes)
+    {
+        // At most three alike after the last marker.
+        std::size_t alike = 0;
+        std::size_t earliest = kNone;
+        for (std::size_t i = m_formatting.size(); i > 0 && !m_formatting[i - 1].name.empty(); --i) {
+            if (m_formatting[i - 1].name == name && m_formatting[i - 1].attributes == attributes) {
+                ++alike;
+                earliest = i - 1;
+            }
+        }
+        if (alike >= 3)
+            m_formatting.erase(m_formatting.begin() + static_cast<std::ptrdiff_t>(earliest));
+        m_formatting.push_back({name, attributes, 0});
+    }
+
+    // The last entry of that name after the last marker, or kNone.
+    std::size_t FindFormatting(std::string_view name) const
+    {
+        for (std::size_t i = m_formatting.size(); i > 0 && !m_formatting[i - 1].name.empty(); --i) {
+            if (Is(m_formatting[i - 1].name, name))
+                return i - 1;
+        }
+        return kNone;
+    }
+
+    void RemoveFormatting(std::string_view name)
+    {
+        if (const std::size_t entry = FindFormatting(name); entry != kNone)
+            m_formatting.erase(m_formatting.begin() + static_cast<std::ptrdiff_t>(entry));
+    }
+
+    void Reconstruct()
+    {
+        if (m_formatting.empty() || m_formatting.back().name.empty() ||
+            OpenIndex(m_formatting.back().serial) != kNone)
+            return;
+        std::size_t first = m_formatting.size() - 1;
+        while (first > 0 && !m_formatting[first - 1].name.empty() &&
+               OpenIndex(m_formatting[first - 1].serial) == kNone)
+            --first;
+        for (std::size_t i = first; i < m_formatting.size(); ++i) {
+            Formatting &entry = m_formatting[i];
+            entry.serial = Open(entry.name, entry.attributes, false, Hidden::AsIs, false);
+        }
+    }
+
+    // "</b>": with no block opened inside the b, everything up to it closes;
+    // else only the b leaves the stack and the block goes on.
+    void EndFormatting(std::size_t entry)
+    {
+        const std::size_t index = OpenIndex(m_formatting[entry].serial);
+        if (index == kNone) {
+            m_formatting.erase(m_formatting.begin() + static_cast<std::ptrdiff_t>(entry));
+            return;
+        }
+        for (std::size_t i = m_open.size(); i > index + 1; --i) {
+            if (m_open[i - 1].flags & kScopeBoundary)
+                return;   // out of scope: ignored
+        }
+        m_formatting.erase(m_formatting.begin() + static_cast<std::ptrdiff_t>(entry));
+        const bool block = std::any_of(m_open.begin() + static_cast<std::ptrdiff_t>(index) + 1, m_open.end(),
+                                       [](const OpenElement &open) { return (open.flags & kSpecial) != 0; });
+        if (!block) {
+            CloseTo(index);
+            return;
+        }
+        OpenElement &element = m_open[index];
+        if (element.hides)
+            --m_hidden;
+        Count(element, -1);
+        if (element.record != OpenElement::kNoRecord) {
+            const auto at = std::find(m_active.begin(), m_active.end(), element.record);
+            if (at != m_active.end())
+                m_active.erase(at);
+        }
+        m_open.erase(m_open.begin() + static_cast<std::ptrdiff_t>(index));
     }
 
     void End(const std::string &name)
     {
-        if (m_phase != Phase::InBody) {
+        if (m_phase != Phase::InBody && m_templateDepth == 0) {
             if (Is(name, "head") && m_phase == Phase::InHead) {
                 CloseNearest({"head"}, Nowhere);
                 m_phase = Phase::AfterHead;
@@ -519,6 +655,10 @@ private:
             Open("br", {}, false, Hidden::AsIs, false);
             return;
         }
+        if (Is(name, "form") && m_templateDepth == 0) {
+            EndForm();
+            return;
+        }
         if (Is(name, "p") && !IsOpen("p", ButtonScopeBoundary)) {
             // A stray "</p>" makes an empty paragraph.
             Open("p", {}, false, Hidden::AsIs, false);
@@ -529,7 +669,12 @@ private:
         const std::string_view target = name;
         if (flags & kTablePart) {
             CloseNearest({target}, [](const OpenElement &open) { return Is(open.name, "table") || Is(open.name, "template"); });
-        } else if ((flags & (kSpecial | kFormatting)) || m_foreignDepth > 0) {
+        } else if ((flags & kFormatting) && m_foreignDepth == 0) {
+            if (const std::size_t entry = FindFormatting(name); entry != kNone)
+                EndFormatting(entry);
+            else
+                CloseNearest({target}, [](const OpenElement &open) { return (open.flags & kSpecial) != 0; });
+        } else if ((flags & kSpecial) || m_foreignDepth > 0) {
             CloseNearest({target}, ScopeBoundary);
         } else {
             CloseNearest({target}, [](const OpenElement &open) { return (open.flags & kSpecial) != 0; });
@@ -541,16 +686,60 @@ private:
         const bool whitespace = IsWhitespace(text);
         if (m_phase == Phase::BeforeHead && whitespace)
             return;   // the parser drops it
-        if (m_phase != Phase::InBody && !whitespace && m_templateDepth == 0) {
+        // Text in the head's own elements (title, script, style) stays there;
+        // any other starts the body.
+        const std::string &currentName = m_open.back().name;
+        if (m_phase != Phase::InBody && !whitespace && m_templateDepth == 0 &&
+            (Is(currentName, "head") || Is(currentName, "noscript") || Is(currentName, "html"))) {
             StartBody();
             Open("body", {}, false, Hidden::AsIs, false);
         }
+        if (m_phase == Phase::InBody && m_selectDepth == 0 && m_foreignDepth == 0 &&
+            !IsOneOf(m_open.back().name, {"script", "style", "textarea", "title", "xmp", "iframe", "noembed",
+                                          "noframes", "plaintext"}))
+            Reconstruct();
         SeeNode(nullptr, nullptr, &text);
         if (m_hidden == 0)
             m_text += text;
         const OpenElement &current = m_open.back();
         if (current.record != OpenElement::kNoRecord && m_records[current.record].wantsScript)
             m_records[current.record].script += text;
+    }
+
+    // "</form>" takes the form off the stack, where it may not be on top,
+    // without placing the text written just before it: that text lands in
+    // the form's parent, after the form.
+    void EndForm()
+    {
+        std::size_t index = m_open.size();
+        while (index > 1 && !Is(m_open[index - 1].name, "form")) {
+            if (m_open[index - 1].flags & kScopeBoundary)
+                return;
+            --index;
+        }
+        if (index <= 1)
+            return;
+        const std::size_t form = index - 1;
+        while (m_open.size() - 1 > form &&
+               IsOneOf(m_open.back().name, {"dd", "dt", "li", "optgroup", "option", "p", "rb", "rp", "rt", "rtc"}))
+            CloseTo(m_open.size() - 1);
+        const std::size_t breaks = 1 + m_open[form].closingBreaks;
+        if (form == m_open.size() - 1) {
+            m_text.insert(m_pendingText, breaks, '\n');
+            m_open[form].closingBreaks = 0;
+            m_open[form].flags |= kInline;   // its break is placed
+            CloseTo(form);
+            m_pendingText = m_text.size();
+            return;
+        }
+        m_open[form + 1].closingBreaks += breaks;
+        Count(m_open[form], -1);
+        if (m_open[form].record != OpenElement::kNoRecord) {
+            const auto at = std::find(m_active.begin(), m_active.end(), m_open[form].record);
+            if (at != m_active.end())
+                m_active.erase(at);
+        }
+        m_open.erase(m_open.begin() + static_cast<std::ptrdiff_t>(form));
     }
 
     void OpenHead(Attributes attributes)
@@ -569,8 +758,10 @@ private:
 
     enum class Hidden { AsIs, InHead };
 
-    void Open(std::string name, Attributes attributes, bool selfClosing, Hidden hiddenBy, bool foreign)
+    // Returns the element's serial number.
+    std::size_t Open(std::string name, Attributes attributes, bool selfClosing, Hidden hiddenBy, bool foreign)
     {
+        const std::size_t serial = ++m_serial;
         SeeNode(&name, &attributes, nullptr);
         const unsigned flags = TagFlags(name);
         const bool isVoid = (flags & kVoid) || (foreign && selfClosing);
@@ -580,19 +771,23 @@ private:
         const bool block = !(flags & kInline);
         if (block)
             m_text += '\n';
+        m_pendingText = m_text.size();
         if (isVoid) {
             if (block)
                 m_text += '\n';
-            return;
+            return serial;
         }
         OpenElement element{std::move(name), flags, false, foreign, record};
+        element.serial = serial;
         element.hides = (flags & kHidesText) || scrambled || hiddenBy == Hidden::InHead;
         if (element.hides)
             ++m_hidden;
         Count(element, 1);
+        m_tokenizer->Opened(element.name);
         if (record != OpenElement::kNoRecord)
             m_active.push_back(record);
         m_open.push_back(std::move(element));
+        return serial;
     }
 
     // Pops the element at index and all opened after it.
@@ -602,6 +797,8 @@ private:
             const OpenElement &element = m_open.back();
             if (!(element.flags & kInline))
                 m_text += '\n';
+            m_text.append(element.closingBreaks, '\n');
+            m_pendingText = m_text.size();
             if (element.hides)
                 --m_hidden;
             Count(element, -1);
@@ -609,6 +806,14 @@ private:
                 const auto at = std::find(m_active.begin(), m_active.end(), element.record);
                 if (at != m_active.end())
                     m_active.erase(at);
+            }
+            if (IsOneOf(element.name, {"td", "th", "caption", "template", "applet", "object", "marquee"})) {
+                while (!m_formatting.empty()) {
+                    const bool marker = m_formatting.back().name.empty();
+                    m_formatting.pop_back();
+                    if (marker)
+                        break;
+                }
             }
             m_open.pop_back();
         }
@@ -627,6 +832,8 @@ private:
             apply(m_formDepth);
         else if (Is(element.name, "template"))
             apply(m_templateDepth);
+        else if (Is(element.name, "table"))
+            apply(m_tableDepth);
     }
 
     // Closes the nearest open element named in names, unless one for which
@@ -1005,6 +1212,10 @@ private:
     std::size_t m_selectDepth = 0;
     std::size_t m_formDepth = 0;
     std::size_t m_templateDepth = 0;
+    std::size_t m_tableDepth = 0;
+    std::size_t m_pendingText = 0;      // where text the parser has not yet placed starts
+    std::vector<Formatting> m_formatting;
+    std::size_t m_serial = 0;
     std::vector<ElementRecord> m_records;
     std::vector<std::size_t> m_active;  // records whose element is open
 };

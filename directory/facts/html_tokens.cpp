@@ -358,19 +358,21 @@ void HtmlTokenizer::ReadTag(HtmlToken &token, bool closing)
     token.kind = closing ? HtmlTokenKind::EndTag : HtmlTokenKind::StartTag;
     token.name = std::move(name);
     token.selfClosing = selfClosing;
-    if (closing) {
+    if (closing)
         attributes.clear();
-        return;
-    }
+}
+
+void HtmlTokenizer::Opened(std::string_view name)
+{
     if (m_foreign)
         return;
     static constexpr std::string_view kRawText[] = {"script", "style", "xmp", "iframe", "noembed", "noframes",
                                                     "plaintext"};
-    if (std::find(std::begin(kRawText), std::end(kRawText), token.name) != std::end(kRawText)) {
-        m_rawEnd = token.name;
+    if (std::find(std::begin(kRawText), std::end(kRawText), name) != std::end(kRawText)) {
+        m_rawEnd = name;
         m_rawReferences = false;
-    } else if (token.name == "title" || token.name == "textarea") {
-        m_rawEnd = token.name;
+    } else if (name == "title" || name == "textarea") {
+        m_rawEnd = name;
         m_rawReferences = true;
     }
 }

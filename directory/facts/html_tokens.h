@@ -11,9 +11,10 @@
 // and end tags with their attributes, text and comments. Character
 // references are decoded, line ends made "\n" and bytes that are no UTF-8
 // replaced by U+FFFD, as an HTML5 parser does, so what the contact finder
-// reads from the tokens is what a tree builder would have given it. The
-// contents of script, style and the other raw-text elements come as one
-// text token; title and textarea as one with references decoded.
+// reads from the tokens is what a tree builder would have given it. Once
+// the reader says it opened script, style or another raw-text element, its
+// contents come as one text token (title and textarea with references
+// decoded).
 namespace kelvora::directory::facts {
 
 struct NamedReference {
@@ -41,6 +42,11 @@ public:
 
     // The next token into token (its storage reused); End at the end.
     void Next(HtmlToken &token);
+
+    // The reader opened an element of that name: after script, style,
+    // title, textarea and the like, text runs to their end tag. (A tag the
+    // reader drops, as a list box drops most, changes nothing.)
+    void Opened(std::string_view name);
 
     // Inside svg or math, "<![CDATA[" opens text and no element holds raw
     // text; the reader says when that is.
