@@ -1,6 +1,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <memory>
 #include <unordered_map>
@@ -126,8 +127,34 @@ unsigned TagFlags(std::string_view name)
                         "track", "ul", "wbr", "xmp"});
         return flags;
     }();
-    const auto found = kFlags.find(name);
-    return found == kFlags.end() ? 0 : found->second;
+    // Looked up for every tag of a page: an open-addressed table with a
+    // cheap hash is several times faster than the map.
+    struct Slot {
+        std::string_view name;
+        unsigned flags = 0;
+    };
+    constexpr std::size_t kSlots = 1024;
+    const auto hash = [](std::string_view text) {
+        std::size_t value = text.size();
+        for (const char c : text)
+            value = value * 31 + static_cast<unsigned char>(c);
+        return value;
+    };
+    static const std::array<Slot, kSlots> kTable = [&hash] {
+        std::array<Slot, kSlots> table{};
+        for (const auto &[tag, flag] : kFlags) {
+            std::size_t at = hash(tag) % kSlots;
+            while (!table[at].name.empty())
+                at = (at + 1) % kSlots;
+            table[at] = {tag, flag};
+        }
+        return table;
+    }();
+    for (std::size_t at = hash(name) % kSlots; !kTable[at].name.empty(); at = (at + 1) % kSlots) {
+        if (Is(kTable[at].name, name))
+            return kTable[at].flags;
+    }
+    return 0;
 }
 
 bool IsWhitespace(std::string_view text)
@@ -235,6 +262,27 @@ std::string PageKey(std::string_view url)
         key.pop_back();
     key += url.substr(query);
     return key;
+}
+
+// Whether an address or link text could make ContactPagePriority say yes,
+// once resolved and lower-cased: it holds one of its words in any case, or a
+// "%" or a blank that resolving could turn into one.
+bool MayNameContactPage(std::string_view text)
+{
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const char c = text[at];
+        if (c == '%' || c == '\t' || c == '\n' || c == '\r')
+            return true;
+        const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        if (lower != 'c' && lower != 'k' && lower != 'i' && lower != 'a')
+            continue;
+        for (const std::string_view word : {"contact", "kontakt", "impressum", "imprint", "about"}) {
+            if (word[0] == lower && at + word.size() <= text.size() &&
+                EqualsIgnoreCase(text.substr(at, word.size()), word))
+                return true;
+        }
+    }
+    return false;
 }
 
 // Where a link leads among the pages worth reading for contact data: 0 for
@@ -1023,6 +1071,10 @@ private:
             }
         }
         if (m_candidates.size() >= kMaxPageCandidates)
+            return;
+        // Most links name no such page in their address or text: resolving
+        // them would find nothing.
+        if (!MayNameContactPage(m_baseUrl) && !MayNameContactPage(href) && !MayNameContactPage(record.linkText))
             return;
         const std::optional<std::string> url = ResolveUrl(m_baseUrl, href);
         if (!url || PageKey(*url) == PageKey(m_pageUrl) || !SameRegistrableDomain(m_pageHost, UrlHost(*url)))
