@@ -84,6 +84,9 @@ enum TagFlag : unsigned {
     kFormatting = 1u << 8,
     kTablePart = 1u << 9,
     kHeading = 1u << 10,
+    kMarker = 1u << 11,          // formatting elements opened before it stay outside it
+    kRawText = 1u << 12,         // its content is text up to its end tag
+    kNoReconstruct = 1u << 13,   // its start tag re-opens no formatting element
 };
 
 unsigned TagFlags(std::string_view name)
@@ -116,6 +119,10 @@ unsigned TagFlags(std::string_view name)
                            "tt", "u"});
         mark(kTablePart, {"table", "caption", "tbody", "thead", "tfoot", "tr", "td", "th"});
         mark(kHeading, {"h1", "h2", "h3", "h4", "h5", "h6"});
+        mark(kMarker, {"td", "th", "caption", "template", "applet", "object", "marquee"});
+        mark(kRawText, {"script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes", "plaintext"});
+        mark(kNoReconstruct, {"hr", "textarea", "iframe", "noembed", "param", "source", "track", "frameset", "col",
+                              "colgroup", "rb", "rp", "rt", "rtc", "html", "body", "head"});
         mark(kSpecial, {"address", "applet", "area", "article", "aside", "base", "basefont", "bgsound",
                         "blockquote", "body", "br", "button", "caption", "center", "col", "colgroup", "dd",
                         "details", "dir", "div", "dl", "dt", "embed", "fieldset", "figcaption", "figure", "footer",
@@ -397,6 +404,7 @@ public:
     {
         HtmlTokenizer tokenizer(html);
         m_tokenizer = &tokenizer;
+        m_records.reserve(html.size() / 256);
         ElementRecord root;
         root.name = "html";
         root.wantsVisibleText = true;
@@ -569,7 +577,7 @@ private:
             return;
         }
         Open(std::move(name), std::move(attributes), selfClosing, Hidden::AsIs, foreign);
-        if (IsOneOf(m_open.back().name, {"td", "th", "caption", "template", "applet", "object", "marquee"}))
+        if (m_open.back().flags & kMarker)
             m_formatting.push_back({});   // a marker
     }
 
@@ -590,8 +598,7 @@ private:
     {
         if (flags & (kClosesParagraph | kBelongsInHead | kTablePart))
             return Is(name, "xmp");
-        return !IsOneOf(name, {"hr", "textarea", "iframe", "noembed", "param", "source", "track", "frameset", "col",
-                               "colgroup", "rb", "rp", "rt", "rtc", "html", "body", "head"});
+        return !(flags & kNoReconstruct);
     }
 
     std::size_t OpenIndex(std::size_t serial) const
@@ -743,8 +750,7 @@ private:
             Open("body", {}, false, Hidden::AsIs, false);
         }
         if (m_phase == Phase::InBody && m_selectDepth == 0 && m_foreignDepth == 0 &&
-            !IsOneOf(m_open.back().name, {"script", "style", "textarea", "title", "xmp", "iframe", "noembed",
-                                          "noframes", "plaintext"}))
+            !(m_open.back().flags & kRawText))
             Reconstruct();
         SeeNode(nullptr, nullptr, &text);
         if (m_hidden == 0)
@@ -855,7 +861,7 @@ private:
                 if (at != m_active.end())
                     m_active.erase(at);
             }
-            if (IsOneOf(element.name, {"td", "th", "caption", "template", "applet", "object", "marquee"})) {
+            if (element.flags & kMarker) {
                 while (!m_formatting.empty()) {
                     const bool marker = m_formatting.back().name.empty();
                     m_formatting.pop_back();
