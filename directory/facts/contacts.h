@@ -49,7 +49,8 @@ struct PageContacts {
     std::vector<std::string> pages;
 };
 
-// Reads a page's HTML (any bytes) with a real HTML parser, up to
+// Reads a page's HTML (any bytes) in one pass of its tokens (html_tokens.h)
+// with a model of how an HTML5 parser would place them, up to
 // ParseableLength() (parse_guard.h). pageUrl is the
 // page's absolute http or https address: relative links resolve against it
 // (or the page's <base>), and it is the items' source. Finds "mailto:" and

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <string_view>
 
-// Keeps hostile pages from tying up the HTML parser. gumbo (like any HTML5
-// tree builder) spends time growing with the square of the element nesting
+// Keeps hostile pages from tying up the HTML reader. An HTML5 tree builder
+// spends time growing with the square of the element nesting
 // depth (about 3 s for 10,000 nested elements, 25 s for 20,000), and it
 // re-opens every unclosed formatting element (<b>, <font>, ...) after each
 // block that closed it, so 200 unclosed <b> followed by "<div>x</div>"
