@@ -5,13 +5,13 @@
 #include <cctype>
 #include <memory>
 
+#include "directory/core/query.h"
 #include "directory/facts/contact_text.h"
 #include "directory/facts/contacts.h"
 #include "directory/facts/domains.h"
 #include "directory/facts/parse_guard.h"
 #include "directory/facts/phone_text.h"
 #include "directory/facts/url.h"
-#include "directory/query.h"
 #include "web/text.h"
 
 namespace kelvora::directory::facts {

@@ -2,7 +2,7 @@
 
 #include <libpsl.h>
 
-#include "directory/query.h"
+#include "directory/core/query.h"
 
 namespace kelvora::directory::facts {
 

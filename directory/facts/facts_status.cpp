@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <ostream>
 
+#include "directory/core/program.h"
 #include "directory/facts/import_common.h"
-#include "directory/program.h"
 
 namespace kelvora::directory::facts {
 

@@ -4,8 +4,8 @@
 #include <array>
 #include <utility>
 
+#include "directory/core/query.h"
 #include "directory/live/idn.h"
-#include "directory/query.h"
 
 namespace kelvora::directory::live {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "directory/query.h"
-#include "directory/sqlite.h"
+#include "directory/core/query.h"
+#include "directory/core/sqlite.h"
 
 using namespace kelvora::directory;
 

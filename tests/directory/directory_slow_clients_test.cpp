@@ -13,13 +13,13 @@
 #include <thread>
 #include <vector>
 
-#include "directory/server.h"
+#include "directory/core/server.h"
 #include "tests/directory/fixture_db.h"
 #include "tests/directory/server_client.h"
 
 using namespace kelvora::directory;
 using namespace std::chrono_literals;
-using kelvora::directory::testing::FixtureStore;
+using kelvora::directory::testing::FixtureAnswers;
 using kelvora::directory::testing::RawClient;
 using kelvora::directory::testing::SplitResponses;
 using kelvora::directory::testing::StatusLineOf;
@@ -128,7 +128,7 @@ private:
 
 TEST(SlowClients, DripsAndIdleConnectionsDoNotDelayOthers)
 {
-    DirectoryServer server(FixtureStore());
+    DirectoryServer server(FixtureAnswers());
     std::string error;
     ASSERT_TRUE(server.Bind("127.0.0.1", 0, error)) << error;   // also raises the descriptor limit
     rlimit limit{};

@@ -1,8 +1,8 @@
-#include "directory/rank_import.h"
+#include "directory/local/rank_import.h"
 
 #include <vector>
 
-#include "directory/query.h"
+#include "directory/core/query.h"
 
 namespace kelvora::directory {
 

@@ -1,4 +1,4 @@
-#include "directory/program.h"
+#include "directory/core/program.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -6,7 +6,7 @@
 #include <csignal>
 #include <thread>
 
-#include "directory/server.h"
+#include "directory/core/server.h"
 
 namespace kelvora::directory {
 
