@@ -28,9 +28,10 @@
 #include "app/results_table.h"
 #include "app/unit1.h"
 #include "dialogs/startunit.h"
-#include "directory/dataset.h"
-#include "directory/server.h"
-#include "directory/store.h"
+#include "directory/core/server.h"
+#include "directory/local/dataset.h"
+#include "directory/local/service.h"
+#include "directory/local/store.h"
 #include "tests/e2e/e2e_harness.h"
 #include "tests/live/facts_fixture.h"
 #include "tests/live/fake_upstream.h"
@@ -134,7 +135,8 @@ class LocalDirectory final {
 public:
     LocalDirectory()
         : m_store(LocalDataSet())
-        , m_server(m_store)
+        , m_answers(m_store)
+        , m_server(m_answers)
     {
         std::string error;
         if (!m_server.Bind("127.0.0.1", 0, error) || !m_server.ServeInBackground(error)) {
@@ -153,6 +155,7 @@ public:
 
 private:
     kelvora::directory::Store m_store;
+    kelvora::directory::LocalAnswers m_answers;
     kelvora::directory::DirectoryServer m_server;
 };
 

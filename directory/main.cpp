@@ -10,19 +10,20 @@
 #include <string>
 #include <vector>
 
-#include "directory/csv_import.h"
-#include "directory/dataset.h"
-#include "directory/debian_import.h"
+#include "directory/core/program.h"
+#include "directory/core/server.h"
+#include "directory/core/user_files.h"
 #include "directory/facts/facts_command.h"
-#include "directory/facts/facts_update.h"
 #include "directory/facts/sources.h"
 #include "directory/live/engines.h"
+#include "directory/live/facts_update.h"
 #include "directory/live/live_service.h"
-#include "directory/program.h"
-#include "directory/rank_import.h"
-#include "directory/server.h"
-#include "directory/store.h"
-#include "directory/user_files.h"
+#include "directory/local/csv_import.h"
+#include "directory/local/dataset.h"
+#include "directory/local/debian_import.h"
+#include "directory/local/rank_import.h"
+#include "directory/local/service.h"
+#include "directory/local/store.h"
 
 namespace {
 
@@ -153,7 +154,8 @@ int Serve(const std::vector<std::string> &arguments)
 
     BlockStopSignals();
 
-    DirectoryServer server(*store);
+    LocalAnswers answers(*store);
+    DirectoryServer server(answers);
     std::string error;
     if (!server.Bind(address, port, error))
         return Failure(error);

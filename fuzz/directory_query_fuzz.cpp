@@ -2,7 +2,7 @@
 // by "\ "), then the text; the count bounds are taken from the input's end.
 // Every full-text query built is run against a real FTS5 table, which must
 // accept it: no user byte may act as query syntax.
-#include "directory/query.h"
+#include "directory/core/query.h"
 #include "fuzz/fuzz_check.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -2,7 +2,7 @@
 // on one connection; the numbers for a generated request come from the
 // input's end. Whatever arrives, a framed request must not depend on the
 // bytes after it (pipelining) nor be framed differently once more bytes come.
-#include "directory/http_request.h"
+#include "directory/core/http_request.h"
 #include "fuzz/fuzz_check.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

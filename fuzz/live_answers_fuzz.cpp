@@ -3,11 +3,11 @@
 // last byte. The page is read back as the program reads it: it must list
 // exactly the collected hosts, each a valid host, once, in order, with the
 // total stated, and no engine or query text may open a tag of its own.
+#include "directory/core/pages.h"
+#include "directory/core/query.h"
 #include "directory/live/engines.h"
 #include "directory/live/listing.h"
 #include "directory/live/text.h"
-#include "directory/pages.h"
-#include "directory/query.h"
 #include "fuzz/fuzz_check.h"
 #include "web/popularity.h"
 #include "web/results_page.h"

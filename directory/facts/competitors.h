@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "directory/dataset.h"
+#include "directory/local/dataset.h"
 
 // A site's competitors in live mode: the other sites of a search that
 // listed it.

@@ -6,6 +6,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "directory/core/query.h"
 #include "directory/facts/contact_text.h"
 #include "directory/facts/contacts.h"
 #include "directory/facts/domains.h"
@@ -13,8 +14,7 @@
 #include "directory/facts/parse_guard.h"
 #include "directory/facts/phone_text.h"
 #include "directory/facts/url.h"
-#include "directory/query.h"
-#include "web/text.h"
+#include "text/text.h"
 
 namespace kelvora::directory::facts {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <array>
 
-#include "web/text.h"
+#include "text/text.h"
 
 namespace kelvora::directory::facts {
 

@@ -2,6 +2,7 @@
 
 #include <libpsl.h>
 
+#include "directory/core/query.h"
 #include "text/host.h"
 
 namespace kelvora::directory::facts {

@@ -6,12 +6,12 @@
 #include <optional>
 #include <ostream>
 
+#include "directory/core/program.h"
+#include "directory/core/sqlite.h"
 #include "directory/facts/facts_db.h"
 #include "directory/facts/facts_status.h"
 #include "directory/facts/importers.h"
 #include "directory/facts/sources.h"
-#include "directory/program.h"
-#include "directory/sqlite.h"
 
 namespace kelvora::directory::facts {
 

@@ -6,9 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "directory/core/sqlite.h"
+#include "directory/core/user_files.h"
 #include "directory/facts/domains.h"
-#include "directory/sqlite.h"
-#include "directory/user_files.h"
 
 namespace kelvora::directory::facts {
 

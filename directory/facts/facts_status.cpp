@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <ostream>
 
+#include "directory/core/program.h"
 #include "directory/facts/import_common.h"
 #include "directory/facts/sources.h"
-#include "directory/program.h"
 
 namespace kelvora::directory::facts {
 

@@ -7,7 +7,7 @@
 #include "directory/facts/domains.h"
 #include "directory/facts/import_common.h"
 #include "directory/facts/importers.h"
-#include "directory/rank_import.h"
+#include "directory/local/rank_import.h"
 
 namespace kelvora::directory::facts {
 

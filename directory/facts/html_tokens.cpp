@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "web/text.h"
+#include "text/text.h"
 
 namespace kelvora::directory::facts {
 

@@ -1,6 +1,6 @@
 #include "directory/facts/import_common.h"
 
-#include "directory/pages.h"
+#include "directory/core/pages.h"
 
 namespace kelvora::directory::facts::detail {
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "directory/core/query.h"
 #include "directory/facts/domains.h"
 #include "directory/facts/import_common.h"
-#include "directory/query.h"
-#include "directory/rank_import.h"
+#include "directory/local/rank_import.h"
 #include "text/text.h"
 
 namespace kelvora::directory::facts {

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "directory/core/line_reader.h"
 #include "directory/facts/facts_db.h"
-#include "directory/facts/line_reader.h"
 
 // Streaming importers of the open rankings and the Common Crawl domain graph
 // into the facts database. Each reads its files once (the graph: the few

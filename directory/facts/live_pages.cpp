@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "directory/pages.h"
+#include "directory/core/pages.h"
 
 namespace kelvora::directory::facts {
 

@@ -9,7 +9,7 @@
 
 #include "directory/facts/facts_db.h"
 #include "directory/facts/importers.h"
-#include "directory/facts/line_reader.h"
+#include "directory/core/line_reader.h"
 
 // The sources of "facts import" and "facts update": what each one reads and
 // where its publisher keeps it. Adding a source takes a reader and one row

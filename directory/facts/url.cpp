@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "directory/core/query.h"
 #include "text/host.h"
 #include "text/text.h"
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "directory/sqlite.h"
+#include "directory/core/sqlite.h"
 
 namespace kelvora::directory::live {
 

@@ -9,7 +9,7 @@
 #include "directory/live/language.h"
 #include "directory/live/rate_limit.h"
 #include "directory/live/text.h"
-#include "web/text.h"
+#include "text/text.h"
 
 namespace kelvora::directory::live {
 

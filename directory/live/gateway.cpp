@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "directory/core/pages.h"
+#include "directory/core/query.h"
 #include "directory/live/address.h"
 #include "directory/live/listing.h"
 #include "directory/live/text.h"
-#include "directory/pages.h"
-#include "directory/query.h"
 #include "text/text.h"
 
 namespace kelvora::directory::live {
@@ -83,13 +83,7 @@ FetchRequest LiveGateway::HomePageRequest(const std::string &host)
 
 Reply LiveGateway::Respond(std::string_view path, std::string_view query, std::string_view hostLine)
 {
-    if (path == "/search")
-        return Search(query);
-    if (path == "/data/details/" || path == "/data/details")
-        return Details(query);
-    if (path == "/")
-        return Home(hostLine);
-    return {404, RenderErrorPage(404, "Not Found")};
+    return Route(*this, path, query, hostLine);
 }
 
 bool LiveGateway::MayList(const std::string &host) const
@@ -97,15 +91,12 @@ bool LiveGateway::MayList(const std::string &host) const
     return MayContact(host, kHttpsPort, m_connectTo) || MayContact(host, kHttpPort, m_connectTo);
 }
 
-Reply LiveGateway::Search(std::string_view query)
+Reply LiveGateway::Search(const SearchRequest &request)
 {
-    std::string text = QueryValue(query, "p").value_or(std::string());
-    if (text.size() > kMaxSearchText)
-        text.resize(kMaxSearchText);
-    const std::int64_t pageSize = ParseCount(QueryValue(query, "n").value_or(""), kDefaultPageSize, 1, kMaxPageSize);
-    const std::int64_t first = ParseCount(QueryValue(query, "b").value_or(""), 1, 1, kMaxFirstResult);
-
-    const SearchText parsed = ParseSearchText(text);
+    const std::string &text = request.text;
+    const std::int64_t first = request.first;
+    const std::int64_t pageSize = request.pageSize;
+    const SearchText &parsed = request.parsed;
     if (parsed.kind == SearchText::Kind::Keywords)
         return KeywordSearch(text, first, pageSize);
 
@@ -190,10 +181,10 @@ Reply LiveGateway::KeywordSearch(const std::string &text, std::int64_t first, st
     return {200, RenderSearchPage(text, page, first, pageSize)};
 }
 
-Reply LiveGateway::Details(std::string_view query)
+Reply LiveGateway::Details(const DetailsRequest &request)
 {
-    const std::string asked = QueryValue(query, "url").value_or(std::string());
-    const std::string key = HostKey(asked);
+    const std::string &asked = request.url;
+    const std::string &key = request.key;
     if (m_store != nullptr && !key.empty()) {
         if (const std::optional<Site> site = m_store->FindSite(key))
             return {200, RenderDetailsPage(*site, m_store->RelatedHosts(site->id))};

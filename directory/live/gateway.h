@@ -6,13 +6,13 @@
 #include <string_view>
 #include <vector>
 
+#include "directory/core/backend.h"
 #include "directory/live/connect_to.h"
 #include "directory/live/engines.h"
 #include "directory/live/fetch.h"
 #include "directory/live/prefetch.h"
 #include "directory/live/site_facts.h"
-#include "directory/service.h"
-#include "directory/store.h"
+#include "directory/local/store.h"
 
 // Answers the program's three kinds of request from the live web, in the
 // same page shapes as the local directory:
@@ -30,7 +30,7 @@ constexpr int kMaxUpstreamPages = 10;
 // a byte, so that it always gets an answer (a short page at worst).
 constexpr std::chrono::milliseconds kAnswerWait{14'000};
 
-class LiveGateway final {
+class LiveGateway final : public Backend {
 public:
     using Log = std::function<void(const std::string &line)>;
 
@@ -41,6 +41,10 @@ public:
 
     Reply Respond(std::string_view path, std::string_view query, std::string_view hostLine);
 
+    Reply Search(const SearchRequest &request) override;
+    Reply Details(const DetailsRequest &request) override;
+    Reply Home(std::string_view hostLine) override;
+
     // Steps started for every listed site: the home page's, then the site
     // facts'.
     Prefetcher &Prefetch() { return m_prefetcher; }
@@ -50,10 +54,7 @@ public:
     static FetchRequest HomePageRequest(const std::string &host);
 
 private:
-    Reply Search(std::string_view query);
     Reply KeywordSearch(const std::string &text, std::int64_t first, std::int64_t pageSize);
-    Reply Details(std::string_view query);
-    Reply Home(std::string_view hostLine);
     bool MayList(const std::string &host) const;
 
     SearchEngine m_engine;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "directory/live/engines.h"
-#include "directory/store.h"
+#include "directory/local/store.h"
 
 // Turns engine entries into the results page's listings: one per host, in the
 // engine's order, with plain-text titles and descriptions. Pure.

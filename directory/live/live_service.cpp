@@ -4,8 +4,8 @@
 #include <iostream>
 #include <mutex>
 
+#include "directory/core/program.h"
 #include "directory/live/text.h"
-#include "directory/program.h"
 
 namespace kelvora::directory::live {
 

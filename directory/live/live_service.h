@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "directory/core/server.h"
 #include "directory/facts/facts_db.h"
 #include "directory/live/cache.h"
 #include "directory/live/fetch.h"
 #include "directory/live/gateway.h"
 #include "directory/live/network.h"
 #include "directory/live/options.h"
-#include "directory/server.h"
-#include "directory/store.h"
+#include "directory/local/store.h"
 
 // The live mode put together from its options: cache, network (none when
 // offline), fetcher, facts database, gateway and its prefetch, and the data

@@ -2,11 +2,11 @@
 
 #include <cstdlib>
 
+#include "directory/core/program.h"
+#include "directory/core/user_files.h"
 #include "directory/facts/facts_db.h"
 #include "directory/live/engines.h"
 #include "directory/live/text.h"
-#include "directory/program.h"
-#include "directory/user_files.h"
 
 namespace kelvora::directory::live {
 

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "directory/core/program.h"
 #include "directory/live/connect_to.h"
-#include "directory/program.h"
 
 // The live mode's command line:
 //   kelvora-directory --live [--search-engine ENGINE] [--listen ADDR:PORT]

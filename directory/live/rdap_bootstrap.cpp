@@ -5,10 +5,10 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 
+#include "directory/core/query.h"
 #include "directory/facts/domains.h"
 #include "directory/live/rate_limit.h"
 #include "directory/live/text.h"
-#include "directory/query.h"
 
 namespace kelvora::directory::live {
 

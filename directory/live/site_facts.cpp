@@ -3,6 +3,8 @@
 #include <exception>
 #include <optional>
 
+#include "directory/core/pages.h"
+#include "directory/core/query.h"
 #include "directory/facts/competitors.h"
 #include "directory/facts/contacts.h"
 #include "directory/facts/domains.h"
@@ -13,8 +15,6 @@
 #include "directory/live/address.h"
 #include "directory/live/gateway.h"
 #include "directory/live/text.h"
-#include "directory/pages.h"
-#include "directory/query.h"
 
 namespace kelvora::directory::live {
 

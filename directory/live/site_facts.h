@@ -11,11 +11,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "directory/core/worker_pool.h"
 #include "directory/facts/competitors.h"
 #include "directory/live/fetch.h"
 #include "directory/live/prefetch.h"
 #include "directory/live/rdap_bootstrap.h"
-#include "directory/worker_pool.h"
 
 namespace kelvora::directory::facts {
 class FactsStore;

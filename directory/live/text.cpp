@@ -4,6 +4,7 @@
 #include <array>
 #include <utility>
 
+#include "directory/core/query.h"
 #include "directory/live/idn.h"
 
 namespace kelvora::directory::live {

@@ -19,7 +19,7 @@
 #include <vector>
 #include <thread>
 
-#include "directory/sqlite.h"
+#include "directory/core/sqlite.h"
 #include "tests/directory/fixture_db.h"
 #include "tests/support/files.h"
 #include "tests/support/program_run.h"

@@ -5,11 +5,11 @@
 #include <random>
 #include <sstream>
 
-#include "directory/csv_import.h"
-#include "directory/dataset.h"
-#include "directory/debian_import.h"
-#include "directory/rank_import.h"
-#include "directory/sqlite.h"
+#include "directory/core/sqlite.h"
+#include "directory/local/csv_import.h"
+#include "directory/local/dataset.h"
+#include "directory/local/debian_import.h"
+#include "directory/local/rank_import.h"
 #include "tests/directory/fixture_db.h"
 #include "tests/support/files.h"
 

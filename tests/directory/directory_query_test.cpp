@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "directory/query.h"
-#include "directory/sqlite.h"
+#include "directory/core/query.h"
+#include "directory/core/sqlite.h"
 #include "tests/support/cases.h"
 
 using namespace kelvora::directory;

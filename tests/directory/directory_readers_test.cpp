@@ -6,9 +6,9 @@
 #include <fstream>
 #include <set>
 
-#include "directory/csv_import.h"
-#include "directory/query.h"
-#include "directory/server.h"
+#include "directory/core/query.h"
+#include "directory/core/server.h"
+#include "directory/local/csv_import.h"
 #include "tests/directory/fixture_db.h"
 #include "web/contact.h"
 #include "web/http.h"
@@ -20,6 +20,7 @@
 #include "web/traffic.h"
 
 using namespace kelvora;
+using kelvora::directory::testing::FixtureAnswers;
 using kelvora::directory::testing::FixtureStore;
 
 namespace {
@@ -28,7 +29,7 @@ class ReadersTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        s_server = new directory::DirectoryServer(FixtureStore());
+        s_server = new directory::DirectoryServer(FixtureAnswers());
         std::string error;
         ASSERT_TRUE(s_server->Bind("127.0.0.1", 0, error)) << error;
         ASSERT_TRUE(s_server->ServeInBackground(error)) << error;

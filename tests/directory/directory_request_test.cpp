@@ -1,7 +1,7 @@
 // Request framing of the directory server, on bytes alone.
 #include <gtest/gtest.h>
 
-#include "directory/http_request.h"
+#include "directory/core/http_request.h"
 
 using namespace kelvora::directory;
 using Kind = RequestFraming::Kind;

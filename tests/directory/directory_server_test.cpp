@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "directory/server.h"
+#include "directory/core/server.h"
 #include "tests/directory/fixture_db.h"
 #include "tests/directory/server_client.h"
 
@@ -74,7 +74,7 @@ private:
 
 TEST(ServerConnections, PipelinedRequestsAreAnsweredInOrder)
 {
-    DirectoryServer server(FixtureStore());
+    DirectoryServer server(FixtureAnswers());
     Running running(server);
     RawClient client(running.Port());
     ASSERT_TRUE(client.Connected());
@@ -108,7 +108,7 @@ TEST(ServerConnections, PipelinedRequestsAreAnsweredInOrder)
 
 TEST(ServerConnections, AnswersRequestsSentBeforeTheClientShutItsSendingSide)
 {
-    DirectoryServer server(FixtureStore());
+    DirectoryServer server(FixtureAnswers());
     Running running(server);
     for (const std::string &requests : {kDetails, kDetails + kDetails}) {
         RawClient client(running.Port());
@@ -135,7 +135,7 @@ TEST(ServerConnections, DeadlinesEndSlowHeadsAndIdleConnections)
     ServerLimits limits;
     limits.requestDeadline = 800ms;
     limits.idleTimeout = 400ms;
-    DirectoryServer server(FixtureStore());
+    DirectoryServer server(FixtureAnswers());
     Running running(server, limits);
 
     // A head dripping in, a byte every 100 ms, is cut off at the whole-head
@@ -176,7 +176,7 @@ TEST(ServerConnections, ConnectionsBeyondTheCapsGet503AndAClose)
     ServerLimits limits;
     limits.maxConnectionsPerAddress = 3;
     limits.maxConnections = 5;
-    DirectoryServer server(FixtureStore());
+    DirectoryServer server(FixtureAnswers());
     Running running(server, limits);
 
     std::vector<RawClient> held;
@@ -248,7 +248,7 @@ TEST(ServerConnections, BusyWorkersAnswer503InsteadOfQueueingWithoutBound)
 
 TEST(ServerConnections, StopEndsServeEvenBeforeItBegan)
 {
-    DirectoryServer server(FixtureStore());
+    DirectoryServer server(FixtureAnswers());
     std::string error;
     ASSERT_TRUE(server.Bind("127.0.0.1", 0, error)) << error;
     server.Stop();

@@ -11,13 +11,14 @@
 #include <set>
 #include <thread>
 
-#include "directory/pages.h"
-#include "directory/server.h"
-#include "directory/service.h"
+#include "directory/core/pages.h"
+#include "directory/core/server.h"
+#include "directory/local/service.h"
 #include "tests/directory/fixture_db.h"
 #include "tests/support/cases.h"
 
 using namespace kelvora::directory;
+using kelvora::directory::testing::FixtureAnswers;
 using kelvora::directory::testing::FixtureStore;
 using kelvora::testsupport::Case;
 
@@ -251,7 +252,7 @@ protected:
     }
     int Port() const { return m_server.Port(); }
 
-    DirectoryServer m_server{FixtureStore()};
+    DirectoryServer m_server{FixtureAnswers()};
 };
 
 } // namespace
@@ -326,10 +327,10 @@ TEST_F(ServerTest, ServesManyClientsAtOnce)
 
 TEST(DirectoryServer, RefusesAPortInUse)
 {
-    DirectoryServer first(FixtureStore());
+    DirectoryServer first(FixtureAnswers());
     std::string error;
     ASSERT_TRUE(first.Bind("127.0.0.1", 0, error)) << error;
-    DirectoryServer second(FixtureStore());
+    DirectoryServer second(FixtureAnswers());
     EXPECT_FALSE(second.Bind("127.0.0.1", first.Port(), error));
     EXPECT_NE(error.find("cannot listen on 127.0.0.1:"), std::string::npos);
 }

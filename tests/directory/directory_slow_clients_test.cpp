@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "directory/server.h"
+#include "directory/core/server.h"
 #include "tests/directory/fixture_db.h"
 #include "tests/directory/server_client.h"
 
@@ -125,7 +125,7 @@ private:
 
 TEST(SlowClients, DripsAndIdleConnectionsDoNotDelayOthers)
 {
-    DirectoryServer server(FixtureStore());
+    DirectoryServer server(FixtureAnswers());
     std::string error;
     ASSERT_TRUE(server.Bind("127.0.0.1", 0, error)) << error;   // also raises the descriptor limit
     rlimit limit{};

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "directory/worker_pool.h"
+#include "directory/core/worker_pool.h"
 #include "tests/support/wait_for.h"
 
 using kelvora::directory::WorkerPool;

@@ -4,8 +4,8 @@
 
 #include <fstream>
 
-#include "directory/csv_import.h"
-#include "directory/dataset.h"
+#include "directory/local/csv_import.h"
+#include "directory/local/dataset.h"
 #include "tests/support/files.h"
 
 namespace kelvora::directory::testing {
@@ -34,6 +34,12 @@ const Store &FixtureStore()
 {
     static const Store store(FixtureDatabase());
     return store;
+}
+
+Backend &FixtureAnswers()
+{
+    static LocalAnswers answers(FixtureStore());
+    return answers;
 }
 
 } // namespace kelvora::directory::testing

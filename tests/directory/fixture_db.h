@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "directory/store.h"
+#include "directory/local/service.h"
+#include "directory/local/store.h"
 
 namespace kelvora::directory::testing {
 
@@ -12,5 +13,7 @@ std::string WriteTemporaryFile(const std::string &name, const std::string &text)
 const std::string &FixtureDatabase();
 // A store over the fixture database, opened once.
 const Store &FixtureStore();
+// The local answers over FixtureStore().
+Backend &FixtureAnswers();
 
 } // namespace kelvora::directory::testing

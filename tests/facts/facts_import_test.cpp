@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "directory/core/line_reader.h"
+#include "directory/core/sqlite.h"
 #include "directory/facts/facts_db.h"
 #include "directory/facts/importers.h"
-#include "directory/facts/line_reader.h"
-#include "directory/sqlite.h"
 #include "tests/directory/fixture_db.h"
 #include "tests/facts/compressed_files.h"
 #include "tests/support/files.h"

@@ -10,7 +10,7 @@
 
 #include "directory/facts/facts_db.h"
 #include "directory/facts/facts_status.h"
-#include "directory/facts/facts_update.h"
+#include "directory/live/facts_update.h"
 #include "tests/facts/compressed_files.h"
 #include "tests/facts/list_publisher.h"
 #include "tests/live/test_pki.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "directory/core/server.h"
 #include "directory/live/live_service.h"
-#include "directory/server.h"
 
 // A live gateway serving on a free loopback port, for tests and benchmarks
 // that run the program (or an HTTP client) against it.

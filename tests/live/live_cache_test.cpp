@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "directory/core/sqlite.h"
 #include "directory/live/cache.h"
-#include "directory/sqlite.h"
 #include "tests/directory/fixture_db.h"
 #include "tests/support/files.h"
 

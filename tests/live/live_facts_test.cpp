@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "directory/pages.h"
+#include "directory/core/pages.h"
 #include "tests/live/facts_fixture.h"
 #include "tests/live/fake_upstream.h"
 #include "tests/live/live_rig.h"

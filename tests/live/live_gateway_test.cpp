@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include "directory/core/pages.h"
 #include "directory/live/live_service.h"
-#include "directory/pages.h"
-#include "directory/service.h"
+#include "directory/local/service.h"
 #include "tests/directory/fixture_db.h"
 #include "tests/live/fake_upstream.h"
 #include "tests/live/live_rig.h"

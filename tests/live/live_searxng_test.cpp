@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "directory/core/pages.h"
 #include "directory/live/network.h"
-#include "directory/pages.h"
 #include "tests/live/gateway_server.h"
 #include "tests/live/live_rig.h"
 #include "tests/support/files.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "directory/store.h"
+#include "directory/core/site.h"
 
 // The service's HTML pages. The program reads them with fixed markers, so
 // every stored or user text is HTML-escaped (no "<" can open a tag of its

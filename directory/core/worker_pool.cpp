@@ -1,4 +1,4 @@
-#include "directory/worker_pool.h"
+#include "directory/core/worker_pool.h"
 
 namespace kelvora::directory {
 

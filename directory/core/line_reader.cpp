@@ -1,4 +1,4 @@
-#include "directory/facts/line_reader.h"
+#include "directory/core/line_reader.h"
 
 #include <archive.h>
 #include <archive_entry.h>

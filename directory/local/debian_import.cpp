@@ -1,10 +1,10 @@
-#include "directory/debian_import.h"
+#include "directory/local/debian_import.h"
 
 #include <algorithm>
 #include <string>
 #include <unordered_map>
 
-#include "directory/query.h"
+#include "directory/core/query.h"
 
 namespace kelvora::directory {
 

@@ -1,4 +1,4 @@
-#include "directory/pages.h"
+#include "directory/core/pages.h"
 
 namespace kelvora::directory {
 

@@ -1,4 +1,4 @@
-#include "directory/dataset.h"
+#include "directory/local/dataset.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,9 +7,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "directory/query.h"
-#include "directory/schema.h"
-#include "directory/sqlite.h"
+#include "directory/core/query.h"
+#include "directory/core/sqlite.h"
+#include "directory/local/schema.h"
 #include "text/text.h"
 
 namespace kelvora::directory {

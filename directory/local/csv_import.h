@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "directory/dataset.h"
+#include "directory/local/dataset.h"
 
 // Sites from a CSV file (RFC 4180: fields separated by ",", a field in
 // double quotes may hold commas, line breaks and doubled quotes). The first

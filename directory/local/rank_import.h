@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "directory/dataset.h"
+#include "directory/local/dataset.h"
 
 // Traffic ranks from public rankings, streamed line by line so that files of
 // any length can be read:

@@ -1,8 +1,10 @@
-#include "directory/rank_import.h"
+#include "directory/local/rank_import.h"
 
+#include <memory>
 #include <vector>
 
-#include "directory/query.h"
+#include "directory/core/line_reader.h"
+#include "directory/core/query.h"
 
 namespace kelvora::directory {
 
@@ -11,27 +13,24 @@ namespace {
 // The highest rank taken from a file; larger numbers are not believed.
 constexpr std::int64_t kMaxRank = 1'000'000'000'000;
 
-// Reads a line of at most kMaxRankLine bytes; false at the end. A longer
-// line is consumed and reported as too long.
-bool ReadLine(std::istream &in, std::string &line, bool &tooLong)
-{
-    line.clear();
-    tooLong = false;
-    int c;
-    bool any = false;
-    while ((c = in.get()) != EOF) {
-        any = true;
-        if (c == '\n')
-            break;
-        if (line.size() < kMaxRankLine)
-            line += static_cast<char>(c);
-        else
-            tooLong = true;
+// The istream as the line reader's byte source, so that ranks are read with
+// the same line rules (and gzip detection) as every other ranking file.
+class StreamBytes final : public facts::ByteStream {
+public:
+    explicit StreamBytes(std::istream &in)
+        : m_in(in)
+    {
     }
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return any;
-}
+
+    std::size_t Read(char *data, std::size_t size) override
+    {
+        m_in.read(data, static_cast<std::streamsize>(size));
+        return static_cast<std::size_t>(m_in.gcount());
+    }
+
+private:
+    std::istream &m_in;
+};
 
 std::vector<std::string_view> Split(std::string_view line, char separator)
 {
@@ -49,14 +48,16 @@ std::vector<std::string_view> Split(std::string_view line, char separator)
 template <typename Parse>
 RankReadSummary ReadRanks(std::istream &in, RankUpdate &update, Parse parse)
 {
+    static_assert(kMaxRankLine == facts::kMaxLineLength);
     RankReadSummary summary;
-    std::string line;
+    facts::LineReader reader(std::make_unique<StreamBytes>(in), "ranking");
+    std::string_view line;
     bool tooLong = false;
-    while (ReadLine(in, line, tooLong)) {
+    while (reader.Next(line, tooLong)) {
         ++summary.lines;
         std::string host;
         std::int64_t rank = 0;
-        if (tooLong || !parse(std::string_view(line), host, rank) || !IsStorableHost(HostName(host))) {
+        if (tooLong || !parse(line, host, rank) || !IsStorableHost(HostName(host))) {
             ++summary.malformed;
             continue;
         }

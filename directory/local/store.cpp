@@ -1,7 +1,7 @@
-#include "directory/store.h"
+#include "directory/local/store.h"
 
-#include "directory/schema.h"
-#include "directory/sqlite.h"
+#include "directory/core/sqlite.h"
+#include "directory/local/schema.h"
 
 namespace kelvora::directory {
 

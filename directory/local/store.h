@@ -7,33 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "directory/core/site.h"
+
 // Read-only access to a data set written by the importers. Safe to use from
 // many threads at once: each query borrows a connection of its own.
 namespace kelvora::directory {
-
-struct Site {
-    std::int64_t id = 0;
-    std::string host;          // as displayed, e.g. www.example.org
-    std::string key;           // host without "www."
-    std::string title;
-    std::string description;
-    std::string keywords;
-    std::string contact;       // lines separated by "\n"
-    std::string onlineSince;   // empty when unknown
-    std::int64_t popularity = 0;
-    std::int64_t rank = 0;
-};
-
-struct Listing {
-    std::string host;
-    std::string title;
-    std::string description;
-};
-
-struct ListingPage {
-    std::int64_t total = 0;
-    std::vector<Listing> items;
-};
 
 class Store final {
 public:

@@ -1,9 +1,9 @@
-#include "directory/http_request.h"
+#include "directory/core/http_request.h"
 
 #include <algorithm>
 #include <cstdint>
 
-#include "directory/query.h"
+#include "directory/core/query.h"
 #include "text/text.h"
 
 namespace kelvora::directory {

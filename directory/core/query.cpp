@@ -1,4 +1,4 @@
-#include "directory/query.h"
+#include "directory/core/query.h"
 
 #include <vector>
 

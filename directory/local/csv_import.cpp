@@ -1,4 +1,4 @@
-#include "directory/csv_import.h"
+#include "directory/local/csv_import.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <tuple>
 
-#include "directory/query.h"
+#include "directory/core/query.h"
 #include "text/text.h"
 
 namespace kelvora::directory {

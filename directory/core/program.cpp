@@ -1,4 +1,4 @@
-#include "directory/program.h"
+#include "directory/core/program.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -7,7 +7,7 @@
 #include <optional>
 #include <thread>
 
-#include "directory/server.h"
+#include "directory/core/server.h"
 #include "text/host.h"
 
 namespace kelvora::directory {

@@ -1,4 +1,4 @@
-#include "directory/sqlite.h"
+#include "directory/core/sqlite.h"
 
 #include <sqlite3.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "directory/facts/facts_update.h"
+#include "directory/live/facts_update.h"
 
 #include <unistd.h>
 
@@ -13,13 +13,13 @@
 #include <ostream>
 #include <thread>
 
+#include "directory/core/program.h"
 #include "directory/facts/facts_db.h"
 #include "directory/facts/facts_status.h"
 #include "directory/facts/import_common.h"
 #include "directory/facts/importers.h"
 #include "directory/live/connect_to.h"
 #include "directory/live/download.h"
-#include "directory/program.h"
 
 namespace kelvora::directory::facts {
 

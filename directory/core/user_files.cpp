@@ -1,4 +1,4 @@
-#include "directory/user_files.h"
+#include "directory/core/user_files.h"
 
 #include <cstdlib>
 

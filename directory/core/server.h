@@ -7,8 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "directory/service.h"
-#include "directory/store.h"
+#include "directory/core/backend.h"
 
 // The directory's HTTP/1.1 server. One thread watches every connection:
 // it accepts, reads request heads under a deadline and within size bounds,
@@ -42,8 +41,8 @@ public:
     using Responder =
         std::function<Reply(std::string_view path, std::string_view query, std::string_view hostLine)>;
 
-    // Serves the data set through Respond().
-    explicit DirectoryServer(const Store &store);
+    // Serves backend through Route(); backend must outlive the server.
+    explicit DirectoryServer(Backend &backend);
     explicit DirectoryServer(Responder responder);
     ~DirectoryServer();   // stops and joins
     DirectoryServer(const DirectoryServer &) = delete;

@@ -1,4 +1,4 @@
-#include "directory/server.h"
+#include "directory/core/server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -20,9 +20,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "directory/http_request.h"
-#include "directory/pages.h"
-#include "directory/worker_pool.h"
+#include "directory/core/http_request.h"
+#include "directory/core/pages.h"
+#include "directory/core/worker_pool.h"
 
 namespace kelvora::directory {
 
@@ -678,9 +678,9 @@ void DirectoryServer::Impl::Close(std::uint64_t id)
     connections.erase(found);
 }
 
-DirectoryServer::DirectoryServer(const Store &store)
-    : DirectoryServer([&store](std::string_view path, std::string_view query, std::string_view hostLine) {
-        return Respond(store, path, query, hostLine);
+DirectoryServer::DirectoryServer(Backend &backend)
+    : DirectoryServer([&backend](std::string_view path, std::string_view query, std::string_view hostLine) {
+        return Route(backend, path, query, hostLine);
     })
 {
 }

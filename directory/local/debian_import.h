@@ -4,7 +4,7 @@
 #include <istream>
 #include <vector>
 
-#include "directory/dataset.h"
+#include "directory/local/dataset.h"
 
 // Sites from a Debian package catalogue (the stanzas `apt-cache dumpavail`
 // prints): one site per distinct Homepage host. Its main package is the one
