@@ -3,7 +3,6 @@
 #include <QString>
 
 #include <algorithm>
-#include <array>
 
 namespace kelvora {
 namespace {
@@ -11,11 +10,7 @@ namespace {
 constexpr const char *kTickedCaption = "Ticked";
 constexpr const char *kTickedYes = "yes";
 constexpr const char *kTickedNo = "no";
-constexpr const char *kPartnerCaption = "Website URL";
 constexpr const char *kContactLineCaption = "Contact line ";
-// Export columns (caption first) holding integers: "Rank #", "Popularity",
-// "Alexa Rank #" and "Agreement Estimation".
-constexpr std::array<std::size_t, 4> kNumericColumns = {1, 2, 3, 5};
 
 std::string utf8(const QString &text)
 {
@@ -30,26 +25,23 @@ std::string utf8FromBytes(const std::string &bytes)
 
 } // namespace
 
-ExportTable ResultsExportTable(const QStringList &captions, const std::vector<ResultRow> &rows)
+ExportTable ResultsExportTable(const std::vector<ResultRow> &rows)
 {
     ExportTable table;
-    table.header.reserve(std::size_t(captions.size()) + 1);
-    for (const QString &caption : captions)
-        table.header.push_back(utf8(caption));
-    table.header.emplace_back(kTickedCaption);
-    table.numeric.assign(table.header.size(), false);
-    for (const std::size_t column : kNumericColumns) {
-        if (column < table.numeric.size())
-            table.numeric[column] = true;
+    table.header.reserve(kResultColumns.size() + 1);
+    for (const ColumnDescription &column : kResultColumns) {
+        table.header.emplace_back(column.caption);
+        table.numeric.push_back(column.value == ColumnValue::Number);
     }
+    table.header.emplace_back(kTickedCaption);
+    table.numeric.push_back(false);
 
     table.rows.reserve(rows.size());
     for (const ResultRow &row : rows) {
         std::vector<std::string> &cells = table.rows.emplace_back();
-        cells.reserve(kResultCells + 2);
-        cells.push_back(utf8(row.caption));
-        for (int i = 0; i < kResultCells; ++i)
-            cells.push_back(i < row.cells.size() ? utf8(row.cells[i]) : std::string());
+        cells.reserve(kResultColumns.size() + 1);
+        for (const ColumnDescription &column : kResultColumns)
+            cells.push_back(utf8(TextOf(row, column.column)));
         cells.emplace_back(row.ticked ? kTickedYes : kTickedNo);
     }
     return table;
@@ -69,7 +61,8 @@ ExportTable PartnersExportTable(const QStringList &partners, const PartnerContac
             cells.push_back(utf8FromBytes(line));
         mostLines = std::max(mostLines, lines.size());
     }
-    table.header.emplace_back(kPartnerCaption);
+    // A partner is a website, and its column says so as the results' does.
+    table.header.emplace_back(DescriptionOf(ResultColumn::Website).caption);
     for (std::size_t i = 1; i <= mostLines; ++i)
         table.header.push_back(kContactLineCaption + std::to_string(i));
     return table;

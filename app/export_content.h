@@ -10,10 +10,10 @@
 
 namespace kelvora {
 
-// The results table as exported: the column captions and "Ticked", then per
-// row the caption, the six cells and "yes" or "no". Rank, popularity, traffic
-// rank and agreement are the numeric columns.
-ExportTable ResultsExportTable(const QStringList &captions, const std::vector<ResultRow> &rows);
+// The results table as exported: the columns' captions and "Ticked", then per
+// row its text in every column and "yes" or "no". The columns whose values
+// are numbers are numeric in a workbook.
+ExportTable ResultsExportTable(const std::vector<ResultRow> &rows);
 
 // The partner list as exported: per partner its address and the contact lines
 // "Get Data" read for it, one column per line, under the header "Website URL",

@@ -21,9 +21,6 @@ struct ExportTable {
     bool IsNumeric(std::size_t column) const;
 };
 
-// The two kinds of export file.
-enum class ExportFormat { Csv, Workbook };
-
 // What an export holds: the results table, then the partner list.
 struct ExportContent {
     ExportTable results;

@@ -1,6 +1,5 @@
 #include "app/globals.h"
 
-bool StopRequested = false;
 std::int32_t SortColumn = 0;
 QString AppDir;
 

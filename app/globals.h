@@ -9,7 +9,6 @@ class TInfoForm;
 class TDataForm;
 
 // Program-wide values of the main unit.
-extern bool StopRequested;       // the only link between Stop, the search dialog and a running search
 extern std::int32_t SortColumn;  // column the results table was last sorted by
 extern QString AppDir;           // the program file's folder, with its trailing "/"
 

@@ -5,7 +5,6 @@
 
 #include <QFile>
 
-#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -14,13 +13,9 @@ namespace {
 
 constexpr std::string_view kItemPrefix = "item";
 constexpr std::string_view kOptionSection = "Option";
-constexpr std::string_view kWebsiteKey = "website";
 constexpr std::string_view kCheckKey = "check";
 constexpr std::string_view kResultKey = "Result";
 constexpr std::string_view kDateKey = "Date";
-// Cell i of a row is stored under key i.
-constexpr std::array<std::string_view, kResultCells> kCellKeys = {
-    "SE-rank", "popularity", "Alexa", "Since", "Agreement", "Compete"};
 
 QString fromBytes(const std::string &bytes)
 {
@@ -112,9 +107,13 @@ static ResultsFileContent contentOf(const ProfileFile &file)
         if (!file.HasKeys(section))
             continue;
         ResultRow row;
-        row.caption = valueOr(file, section, kWebsiteKey);
-        for (const std::string_view key : kCellKeys)
-            row.cells.append(valueOr(file, section, key));
+        for (const ColumnDescription &column : kResultColumns) {
+            const QString value = valueOr(file, section, column.fileKey);
+            if (column.column == ResultColumn::Website)
+                row.caption = value;
+            else
+                row.cells.append(value);
+        }
         const std::optional<std::string> check = file.Value(section, kCheckKey);
         row.ticked = CheckValueTicks(check ? &*check : nullptr);
         content.rows.push_back(std::move(row));
@@ -140,10 +139,8 @@ std::string FormatResultsFile(const ResultsFileContent &content)
     for (std::size_t i = 0; i < content.rows.size(); ++i) {
         const ResultRow &row = content.rows[i];
         writer.Section(std::string(kItemPrefix) + std::to_string(i));
-        writer.Key(kWebsiteKey, toBytes(row.caption));
-        for (int cell = 0; cell < kResultCells; ++cell)
-            writer.Key(kCellKeys[std::size_t(cell)],
-                         cell < row.cells.size() ? toBytes(row.cells[cell]) : std::string());
+        for (const ColumnDescription &column : kResultColumns)
+            writer.Key(column.fileKey, toBytes(TextOf(row, column.column)));
         writer.Key(kCheckKey, row.ticked ? "1" : "0");
     }
     writer.Section(kOptionSection);

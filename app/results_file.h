@@ -34,8 +34,8 @@ ResultsFileContent ParseResultsFile(std::string_view bytes);
 // value is longer than two characters and starts with "0x" or "0X".
 bool CheckValueTicks(const std::string *value);
 
-// The bytes a save writes: one "item" + i section per row with the keys
-// website, SE-rank, popularity, Alexa, Since, Agreement, Compete, check (1/0),
+// The bytes a save writes: one "item" + i section per row with each column's
+// key in column order (website, SE-rank, ..., Compete), then check (1/0),
 // then [Option] with Result and Date. A line break inside a value becomes a
 // blank, so the file stays valid and every other row survives.
 std::string FormatResultsFile(const ResultsFileContent &content);

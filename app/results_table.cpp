@@ -70,16 +70,11 @@ std::optional<std::int32_t> toInt32(const QString &text)
     return static_cast<std::int32_t>(value);
 }
 
-QString cellOf(const ResultRow &row, int cell)
+// Sign of (x - y) for the texts as integers; a pair that does not convert ranks equal.
+int compareNumbers(const QString &a, const QString &b)
 {
-    return cell < row.cells.size() ? row.cells.at(cell) : QString();
-}
-
-// Sign of (a - b) for the cells as integers; a pair that does not convert ranks equal.
-int compareNumbers(const ResultRow &a, const ResultRow &b, int cell)
-{
-    const auto x = toInt32(cellOf(a, cell));
-    const auto y = toInt32(cellOf(b, cell));
+    const auto x = toInt32(a);
+    const auto y = toInt32(b);
     if (!x || !y || *x == *y)
         return 0;
     return *x < *y ? -1 : 1;
@@ -131,6 +126,11 @@ void SetCell(QTreeWidgetItem *item, int cell, const QString &text)
         item->setData(0, kCellCountRole, cell + 1);
 }
 
+void SetCell(QTreeWidgetItem *item, ResultColumn column, const QString &text)
+{
+    SetCell(item, CellOf(column), text);
+}
+
 void ClearRows(QTreeWidget *table)
 {
     table->clear();
@@ -170,15 +170,18 @@ bool IsTicked(const QTreeWidgetItem *item)
 
 int CompareRows(const ResultRow &a, const ResultRow &b, int column)
 {
-    switch (column) {
-    case 0: return compareTexts(a.caption, b.caption);
-    case 1: return compareNumbers(a, b, 0);
-    case 2: return compareNumbers(b, a, 1);
-    case 3: return compareNumbers(a, b, 2);
-    case 5: return compareNumbers(b, a, 4);
-    case 6: return compareTexts(cellOf(a, 5), cellOf(b, 5));
-    default: return 0;
+    if (column < 0 || column >= kResultColumnCount)
+        return 0;
+    const ColumnDescription &description = kResultColumns[std::size_t(column)];
+    const QString x = TextOf(a, description.column);
+    const QString y = TextOf(b, description.column);
+    switch (description.sort) {
+    case ColumnSort::TextAscending: return compareTexts(x, y);
+    case ColumnSort::NumberAscending: return compareNumbers(x, y);
+    case ColumnSort::NumberDescending: return compareNumbers(y, x);
+    case ColumnSort::None: return 0;
     }
+    return 0;
 }
 
 void SortRows(QTreeWidget *table, int column)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/result_columns.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -10,16 +12,19 @@ class QTreeWidgetItem;
 
 namespace kelvora {
 
-// One row of the results table: the host as caption, the tick box, and six
-// cells in column order "Rank #", "Popularity", "Alexa Rank #",
-// "Online Since", "Agreement Estimation", "Competitor". All values are texts.
+// One row of the results table: the host as caption, the tick box, and one
+// cell per further column of kResultColumns, in order. All values are texts.
 struct ResultRow {
     QString caption;
     bool ticked = false;
     QStringList cells;
 };
 
-inline constexpr int kResultCells = 6;
+// The row's text in a column; a cell the row lacks is empty.
+inline QString TextOf(const ResultRow &row, ResultColumn column)
+{
+    return column == ResultColumn::Website ? row.caption : row.cells.value(CellOf(column));
+}
 
 // The list's own operations, as the rest of the program uses them. The table
 // is a QTreeWidget in list form: column 0 holds the caption and the tick box,
@@ -30,6 +35,7 @@ ResultRow RowAt(const QTreeWidget *table, int index);
 QTreeWidgetItem *AddRow(QTreeWidget *table, const ResultRow &row);
 // Sets cell i (0..5) of an item; a cell not yet added counts as empty.
 void SetCell(QTreeWidgetItem *item, int cell, const QString &text);
+void SetCell(QTreeWidgetItem *item, ResultColumn column, const QString &text);
 void ClearRows(QTreeWidget *table);
 // Index of the selected row, -1 when none.
 int SelectedIndex(const QTreeWidget *table);
@@ -40,8 +46,9 @@ std::optional<ResultRow> SelectedSite(const QTreeWidget *table);
 void SetTicked(QTreeWidgetItem *item, bool ticked);
 bool IsTicked(const QTreeWidgetItem *item);
 
-// Comparison of two rows by column (ListView1Compare): negative when a goes
-// first, positive when b goes first, 0 when they rank equal.
+// Comparison of two rows by column (ListView1Compare), as the column's sort
+// kind says: negative when a goes first, positive when b goes first, 0 when
+// they rank equal or the column does not sort.
 int CompareRows(const ResultRow &a, const ResultRow &b, int column);
 // Sorts every row by column with a merge sort whose loops are bounded by
 // indexes, so an inconsistent comparison can neither loop nor lose rows.

@@ -1,13 +1,14 @@
 #include "app/unit1.h"
 #include "ui_unit1.h"
 
-#include "app/addresses.h"
 #include "app/anchors.h"
 #include "app/globals.h"
-#include "app/open_notice.h"
 #include "app/results_delegate.h"
 #include "app/results_table.h"
+#include "app/search_run.h"
+#include "dialogs/addresses.h"
 #include "dialogs/infounit.h"
+#include "dialogs/open_notice.h"
 #include "platform/file_folders.h"
 #include "platform/keyboard_focus.h"
 #include "platform/message_pump.h"
@@ -35,14 +36,6 @@
 namespace {
 
 using kelvora::Anchor;
-
-struct ColumnSize {
-    int width;
-    int minimum;
-};
-constexpr std::array<ColumnSize, 7> kColumns{{
-    {115, 75}, {55, 50}, {85, 85}, {85, 80}, {80, 80}, {125, 115}, {115, 75},
-}};
 
 // Sizes the controls were designed for: the client area (menu bar excluded,
 // status bar included), the status bar, a tab page and the panel.
@@ -121,6 +114,10 @@ TForm1::TForm1(QWidget *parent)
     , m_ui(new Ui::TForm1)
 {
     m_ui->setupUi(this);
+    m_search = std::make_unique<kelvora::SearchRun>(
+        kelvora::SearchRun::Targets{m_ui->ListView1, m_ui->ResultsLabel, m_ui->DateLabel,
+                                    [this](const QString &text) { m_ui->StatusBar1->showMessage(text); }},
+        PageHooks());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
                    | Qt::WindowCloseButtonHint);
@@ -161,14 +158,18 @@ void TForm1::setupResultsTable()
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(false);
     header->setMinimumSectionSize(1);
-    for (int i = 0; i < static_cast<int>(kColumns.size()); ++i)
-        header->resizeSection(i, kColumns[static_cast<std::size_t>(i)].width);
+    QStringList captions;
+    for (const kelvora::ColumnDescription &column : kelvora::kResultColumns)
+        captions << QString::fromLatin1(column.caption.data(), qsizetype(column.caption.size()));
+    table->setHeaderLabels(captions);
+    for (int i = 0; i < kelvora::kResultColumnCount; ++i)
+        header->resizeSection(i, kelvora::kResultColumns[std::size_t(i)].width);
 
     // The header has one minimum for all sections; each column has its own.
     connect(header, &QHeaderView::sectionResized, this, [header](int index, int, int size) {
-        if (index < 0 || index >= static_cast<int>(kColumns.size()))
+        if (index < 0 || index >= kelvora::kResultColumnCount)
             return;
-        const int minimum = kColumns[static_cast<std::size_t>(index)].minimum;
+        const int minimum = kelvora::kResultColumns[std::size_t(index)].minimumWidth;
         if (size < minimum)
             header->resizeSection(index, minimum);
     });
@@ -390,7 +391,7 @@ void TForm1::showPage2()
 
 void TForm1::StopBtnClick()
 {
-    StopRequested = true;
+    m_search->RequestStop();
     kelvora::ProcessMessages();
 }
 

@@ -3,7 +3,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <array>
-#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -14,11 +14,15 @@ class QCloseEvent;
 class QFileDialog;
 class QMenu;
 namespace Ui { class TForm1; }
-namespace kelvora { enum class ExportFormat; }
+namespace kelvora {
+struct ExportFormat;
+class SearchRun;
+struct SearchRequest;
+} // namespace kelvora
 
 // The main window and home of every command. Its handlers are spread over a
 // few files by subject: unit1.cpp (window and local commands),
-// unit1_search.cpp (the search run), unit1_partners.cpp (website details and
+// unit1_search.cpp (Start and the close box), unit1_partners.cpp (website details and
 // Step 2), unit1_files.cpp (results files) and unit1_export.cpp (export).
 class TForm1 final : public QMainWindow {
     Q_OBJECT
@@ -48,13 +52,13 @@ public:
     void BitBtn1Click();
     void ListView1ColumnClick(int column);
 
-    // --- search run (unit1_search.cpp)
+    // --- search run (unit1_search.cpp; the run itself is a SearchRun)
     void BitBtn2Click();
-    // endText, when given, gets the status text that ends the run ("Done!",
-    // or "Done!" followed by why the search service gave no results page).
-    bool RunSearch(const QString &query, int count, int offset, QString *endText = nullptr);
+    bool RunSearch(const kelvora::SearchRequest &request, int count, int offset, QString *endText = nullptr);
     void HarvestResults(std::string page, int offset);
-    bool SearchRunning() const { return m_searchDepth > 0; }
+    bool SearchRunning() const;
+    // The stop flag and the rest of what runs share with the commands.
+    kelvora::SearchRun &searchRun() const { return *m_search; }
 
     // --- website information dialog and Step 2 (unit1_partners.cpp)
     void Getwebsiteinformation2Click();
@@ -72,7 +76,7 @@ public:
 
     // --- export of the table and the partner list (unit1_export.cpp)
     void Export1Click();
-    void ExportResults(const QString &path, kelvora::ExportFormat format);
+    void ExportResults(const QString &path, const kelvora::ExportFormat &format);
     QFileDialog *exportDialog();
 
     // The file dialogs OpenDialog1, ResultsSaveDialog and DataSaveDialog. Each
@@ -124,9 +128,5 @@ private:
     void reportNotResultsFile(const QString &path);                           // unit1_files.cpp
 
     Ui::TForm1 *m_ui;
-    // Bumped whenever the rows are replaced (a new harvest, an opened file), so
-    // a run suspended in a message pump knows its row is gone.
-    std::uint64_t m_tableGeneration = 0;
-    int m_searchDepth = 0;          // nested runs in progress (a run can start inside another's pump)
-    bool m_closePending = false;    // close box pressed during a run: close once it returns
+    std::unique_ptr<kelvora::SearchRun> m_search;
 };

@@ -3,9 +3,7 @@
 #include "ui_unit1.h"
 
 #include "app/export_content.h"
-#include "app/export_csv.h"
-#include "app/export_table.h"
-#include "app/export_xlsx.h"
+#include "app/export_formats.h"
 #include "app/globals.h"
 #include "app/results_table.h"
 #include "platform/file_folders.h"
@@ -22,31 +20,18 @@ using kelvora::ExportFormat;
 
 namespace {
 
-constexpr const char *kCsvFilter = "CSV files (*.csv)";
-constexpr const char *kWorkbookFilter = "Excel workbooks (*.xlsx)";
-constexpr const char *kCsvSuffix = "csv";
-constexpr const char *kWorkbookSuffix = "xlsx";
-
-ExportFormat formatOfFilter(const QString &filter)
+QString textOf(std::string_view text)
 {
-    return filter == QLatin1String(kWorkbookFilter) ? ExportFormat::Workbook : ExportFormat::Csv;
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
 }
 
-// A name that already ends in one of the two extensions is written as such,
-// whichever filter is chosen; any other name follows the filter.
-ExportFormat formatFor(const QString &path, const QString &filter)
+// A name that already ends in a format's extension is written in that
+// format, whichever filter is chosen; any other name follows the filter.
+const ExportFormat &formatFor(const QString &path, const QString &filter)
 {
-    const QString suffix = QFileInfo(path).suffix();
-    if (suffix.compare(QLatin1String(kWorkbookSuffix), Qt::CaseInsensitive) == 0)
-        return ExportFormat::Workbook;
-    if (suffix.compare(QLatin1String(kCsvSuffix), Qt::CaseInsensitive) == 0)
-        return ExportFormat::Csv;
-    return formatOfFilter(filter);
-}
-
-QString suffixOf(ExportFormat format)
-{
-    return QLatin1String(format == ExportFormat::Workbook ? kWorkbookSuffix : kCsvSuffix);
+    if (const ExportFormat *format = kelvora::ExportFormatForSuffix(QFileInfo(path).suffix()))
+        return *format;
+    return kelvora::ExportFormatForFilter(filter.toStdString());
 }
 
 } // namespace
@@ -69,16 +54,13 @@ void TForm1::Export1Click()
     }
 }
 
-void TForm1::ExportResults(const QString &path, ExportFormat format)
+void TForm1::ExportResults(const QString &path, const ExportFormat &format)
 {
     std::string error;
     try {
         // Taken now: the table and the list may have changed while Stop and
         // the dialog pumped messages.
         const QTreeWidget *table = m_ui->ListView1;
-        QStringList captions;
-        for (int i = 0; i < table->columnCount(); ++i)
-            captions << table->headerItem()->text(i);
         std::vector<kelvora::ResultRow> rows;
         const int count = kelvora::RowCount(table);
         rows.reserve(std::size_t(count));
@@ -86,15 +68,14 @@ void TForm1::ExportResults(const QString &path, ExportFormat format)
             rows.push_back(kelvora::RowAt(table, i));
 
         kelvora::ExportContent content;
-        content.results = kelvora::ResultsExportTable(captions, rows);
+        content.results = kelvora::ResultsExportTable(rows);
         QStringList partners;
         for (int i = 0; i < m_ui->cbURL->count(); ++i)
             partners << m_ui->cbURL->itemText(i);
         content.partners = kelvora::PartnersExportTable(partners, m_partnerContacts);
 
         const std::string target = QFile::encodeName(path).toStdString();
-        error = format == ExportFormat::Workbook ? kelvora::WriteWorkbook(target, content)
-                                                 : kelvora::WriteCsvFile(target, content);
+        error = format.write(target, content);
     } catch (const std::exception &exception) {
         error = exception.what();
     }
@@ -113,12 +94,16 @@ QFileDialog *TForm1::exportDialog()
     // Like the program's other save dialogs, an existing file is replaced without asking.
     dialog->setOption(QFileDialog::DontConfirmOverwrite);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setNameFilters({QLatin1String(kCsvFilter), QLatin1String(kWorkbookFilter)});
-    dialog->selectNameFilter(QLatin1String(kCsvFilter));
-    dialog->setDefaultSuffix(suffixOf(ExportFormat::Csv));
+    QStringList filters;
+    for (const ExportFormat &format : kelvora::ExportFormats())
+        filters << textOf(format.filter);
+    dialog->setNameFilters(filters);
+    const ExportFormat &first = kelvora::ExportFormats().front();
+    dialog->selectNameFilter(textOf(first.filter));
+    dialog->setDefaultSuffix(textOf(first.suffix));
     // A name typed without an extension gets the chosen filter's.
     connect(dialog, &QFileDialog::filterSelected, dialog, [dialog](const QString &filter) {
-        dialog->setDefaultSuffix(suffixOf(formatOfFilter(filter)));
+        dialog->setDefaultSuffix(textOf(kelvora::ExportFormatForFilter(filter.toStdString()).suffix));
     });
     dialog->setDirectory(kelvora::StartFolder(kelvora::FileKind::Export));
     connect(dialog, &QFileDialog::fileSelected, dialog,

@@ -4,6 +4,7 @@
 
 #include "app/results_file.h"
 #include "app/results_table.h"
+#include "app/search_run.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -71,7 +72,7 @@ void TForm1::LoadResultsFile(const QString &path)
     }
     // A run suspended in a message pump must learn that its rows are gone
     // before any of them disappears.
-    ++m_tableGeneration;
+    m_search->RowsReplaced();
     kelvora::ClearRows(m_ui->ListView1);
 
     for (const kelvora::ResultRow &row : content.rows)

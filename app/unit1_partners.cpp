@@ -23,8 +23,6 @@ constexpr const char *kNoPartnersText = "There are no partners in the selection 
 constexpr const char *kClearCaption = "Delete the partners list?";
 constexpr const char *kClearQuestion =
     "Are you sure you want to delete all the websites you have selected already?";
-constexpr int kOnlineSinceCell = 3;
-constexpr int kCompetitorCell = 5;
 
 QString fromBytes(const std::string &bytes)
 {
@@ -59,8 +57,12 @@ void TForm1::Getwebsiteinformation2Click()
         if (!row || !DataForm)
             return;
 
-        DataForm->SetFields(row->caption, row->cells.value(kOnlineSinceCell),
-                            row->cells.value(kCompetitorCell));
+        using kelvora::ResultColumn;
+        DataForm->SetFields(kelvora::TextOf(*row, ResultColumn::Website),
+                            kelvora::TextOf(*row, ResultColumn::OnlineSince),
+                            kelvora::TextOf(*row, ResultColumn::Competitor));
+        connect(DataForm, &TDataForm::visitWebsiteRequested, this, &TForm1::Visittheselectedwebsite1Click,
+                Qt::UniqueConnection);
         DataForm->RefreshBitBtnClick();
         DataForm->exec();
     } catch (const std::exception &) {

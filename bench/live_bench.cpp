@@ -67,8 +67,10 @@ std::string SiteHost(int number)
 
 double TimeRun()
 {
+    kelvora::SearchRequest request;
+    request.keyword = QString::fromLatin1(kKeyword);
     const Clock::time_point start = Clock::now();
-    Form1->RunSearch(QString::fromLatin1(kKeyword), kResults, 0);
+    Form1->RunSearch(request, kResults, 0);
     const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     if (kelvora::RowCount(Form1->ui()->ListView1) != kResults) {
         std::fprintf(stderr, "the run did not fill %d rows\n", kResults);

@@ -66,8 +66,10 @@ std::vector<std::string> runUrls()
 
 double timeRun()
 {
+    kelvora::SearchRequest request;
+    request.keyword = QString::fromLatin1(kKeyword);
     const Clock::time_point start = Clock::now();
-    Form1->RunSearch(QString::fromLatin1(kKeyword), kResults, 0);
+    Form1->RunSearch(request, kResults, 0);
     const double elapsed = millisecondsSince(start);
     if (kelvora::RowCount(Form1->ui()->ListView1) != kResults) {
         std::fprintf(stderr, "the run did not fill %d rows\n", kResults);

@@ -2,8 +2,6 @@
 
 #include "ui_dataunit.h"
 
-#include "app/globals.h"
-#include "app/unit1.h"
 #include "dialogs/placement.h"
 #include "platform/keyboard_focus.h"
 #include "platform/message_pump.h"
@@ -67,8 +65,7 @@ void TDataForm::RefreshBitBtnClick()
 void TDataForm::BitBtn1Click()
 {
     try {
-        if (Form1)
-            Form1->Visittheselectedwebsite1Click();
+        emit visitWebsiteRequested();
     } catch (const std::exception &) {
     }
 }

@@ -22,10 +22,14 @@ public:
 
     // Fetches "http://" + the address field and shows the page's title.
     void RefreshBitBtnClick();
-    // "Visit Website!": the main window's "Visit the selected website..."; stays open.
+    // "Visit Website!": asks for the selected website to be visited; stays open.
     void BitBtn1Click();
     // "Close": ends the dialog with Ignore (5).
     void BitBtn2Click();
+
+signals:
+    // The owner visits the selected website, as its "Visit the selected website..." does.
+    void visitWebsiteRequested();
 
 protected:
     // Each showing starts centred on the screen with the focus on the address.

@@ -1,8 +1,8 @@
 #include "dialogs/infounit.h"
 
-#include "app/addresses.h"
-#include "app/open_notice.h"
 #include "controls/ovalbtn.h"
+#include "dialogs/addresses.h"
+#include "dialogs/open_notice.h"
 #include "dialogs/placement.h"
 #include "resources/resources.h"
 #include "ui_infounit.h"

@@ -1,7 +1,6 @@
 #include "dialogs/startunit.h"
 #include "ui_startunit.h"
 
-#include "app/globals.h"
 #include "dialogs/placement.h"
 #include "platform/keyboard_focus.h"
 #include "platform/message_pump.h"
@@ -9,6 +8,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QShowEvent>
 #include <QSpinBox>
 
@@ -48,6 +48,11 @@ void fitInsideFrame(QLabel *label, const QWidget *frame)
 }
 
 } // namespace
+
+QString kelvora::SearchRequest::Query() const
+{
+    return mode == Mode::Keyword ? keyword : homepage;
+}
 
 TStartForm::TStartForm(QWidget *parent)
     : QDialog(parent)
@@ -102,13 +107,21 @@ void TStartForm::BitBtn1Click()
         kelvora::ProcessMessages();
     } catch (...) {
     }
-    StopRequested = false;
 }
 
 void TStartForm::BitBtn2Click()
 {
-    StopRequested = true;
     done(kCancelResult);
+}
+
+kelvora::SearchRequest TStartForm::Request() const
+{
+    kelvora::SearchRequest request;
+    request.mode = m_ui->rbKeyword->isChecked() ? kelvora::SearchRequest::Mode::Keyword
+                                                : kelvora::SearchRequest::Mode::Domain;
+    request.keyword = m_ui->LabeledEdit1->text();
+    request.homepage = m_ui->HomepageEdit->text();
+    return request;
 }
 
 void TStartForm::FormCloseQuery()

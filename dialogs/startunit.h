@@ -1,8 +1,24 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 
 namespace Ui { class TStartForm; }
+
+namespace kelvora {
+
+// What the search dialog hands back: what to look for, and how.
+struct SearchRequest {
+    enum class Mode { Keyword, Domain };
+    Mode mode = Mode::Keyword;
+    QString keyword;    // "Keyword" field
+    QString homepage;   // "Your homepage" field
+
+    // The text the run searches for: the keyword or the address, by mode.
+    QString Query() const;
+};
+
+} // namespace kelvora
 
 // The search dialog: keyword or target address, and the go-ahead for a run.
 // Created once at start-up and only hidden between uses, so its fields keep
@@ -19,8 +35,11 @@ public:
     explicit TStartForm(QWidget *parent = nullptr);
     ~TStartForm() override;
 
-    // The caller reads the mode and texts through here once the dialog has closed.
     Ui::TStartForm *ui() const { return m_ui; }
+
+    // The search the fields describe; read once the dialog has ended with
+    // kResearchResult.
+    kelvora::SearchRequest Request() const;
 
     void FormCreate();        // loads the settings
     void BitBtn1Click();      // "Research"

@@ -1,7 +1,7 @@
 #include "dialogs/infounit.h"
 
-#include "app/addresses.h"
 #include "controls/ovalbtn.h"
+#include "dialogs/addresses.h"
 #include "platform/shell.h"
 #include "resources/resources.h"
 #include "tests/controls/controls_test_main.h"

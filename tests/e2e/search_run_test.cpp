@@ -20,6 +20,7 @@
 #include "app/globals.h"
 #include "app/results_table.h"
 #include "app/search_outcome.h"
+#include "app/search_run.h"
 #include "app/unit1.h"
 #include "platform/escape_key.h"
 #include "tests/e2e/e2e_main.h"
@@ -440,7 +441,7 @@ void SearchRunTest::dialogNotConfirmedLeavesEverythingUntouched()
     QCOMPARE(StatusText(), QStringLiteral("before"));
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     QCOMPARE(newLines().size(), std::size_t{0});
-    QVERIFY(StopRequested);
+    QVERIFY(Form1->searchRun().StopRequested());
 }
 
 KELVORA_E2E_TEST_MAIN(SearchRunTest)

@@ -4,6 +4,7 @@
 #include "app/export_table.h"
 #include "app/globals.h"
 #include "app/results_table.h"
+#include "app/search_run.h"
 #include "app/unit1.h"
 #include "platform/file_folders.h"
 #include "tests/support/loopback_server.h"
@@ -118,7 +119,7 @@ void ExportCommandTest::menuItemOpensADialogForBothFormats()
         texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
     QCOMPARE(texts, QStringList({"&Open file...", "&Save file...", "&Export...", "-", "E&xit"}));
 
-    StopRequested = false;
+    form.searchRun().ClearStop();
     QStringList filters;
     QString suffix, suffixAfterChoice, folder;
     auto seen = AnswerNextModal([&](QWidget *modal) {
@@ -134,7 +135,7 @@ void ExportCommandTest::menuItemOpensADialogForBothFormats()
     // The command stops a running search first, also when then cancelled.
     form.ui()->Export1->trigger();
     QVERIFY(seen->seen);
-    QVERIFY(StopRequested);
+    QVERIFY(form.searchRun().StopRequested());
     QCOMPARE(filters, QStringList({kCsvFilter, kWorkbookFilter}));
     QCOMPARE(suffix, QStringLiteral("csv"));
     QCOMPARE(suffixAfterChoice, QStringLiteral("xlsx"));

@@ -23,8 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const QStringList kCaptions = {"Website URL", "Rank #", "Popularity", "Alexa Rank #",
-                               "Online Since", "Agreement Estimation", "Competitor"};
 const std::string kBom = "\xEF\xBB\xBF";
 const std::string kCsvHeader =
     "Website URL,Rank #,Popularity,Alexa Rank #,Online Since,Agreement Estimation,Competitor,Ticked\r\n";
@@ -69,7 +67,7 @@ TEST(ExportCsv, QuotesFieldsAndDisarmsFormulas)
 TEST(ExportCsv, WritesTheTableThenThePartnersAsUtf8)
 {
     ExportContent content;
-    content.results = kelvora::ResultsExportTable(kCaptions, sampleRows());
+    content.results = kelvora::ResultsExportTable(sampleRows());
     EXPECT_EQ(FormatCsv(content),
               kBom + kCsvHeader +
                   "www.caf\xC3\xA9.test,1,1230,45678,12-Jan-1999,'-12,rival.test,yes\r\n"
@@ -80,7 +78,7 @@ TEST(ExportCsv, WritesTheTableThenThePartnersAsUtf8)
     // as many fields on every line as the partner who has the most.
     PartnerContacts contacts;
     contacts.Remember("b.test", {"Bo", "1 Main St., Town", "caf\xe9@b.test"});
-    content.results = kelvora::ResultsExportTable(kCaptions, {});
+    content.results = kelvora::ResultsExportTable({});
     EXPECT_EQ(FormatCsv(content), kBom + kCsvHeader);
     content.partners = kelvora::PartnersExportTable({"www.b.test", "none.test"}, contacts);
     EXPECT_EQ(FormatCsv(content), kBom + kCsvHeader + "\r\n"
@@ -109,7 +107,7 @@ TEST(ExportWorkbook, ReadsBackWithSheetsHeaderTypesAndRows)
     PartnerContacts contacts;
     contacts.Remember("shop.test", {"Acme & Sons", "=cmd", "ctl\x01 _x0041_"});
     ExportContent content;
-    content.results = kelvora::ResultsExportTable(kCaptions, sampleRows());
+    content.results = kelvora::ResultsExportTable(sampleRows());
     content.partners = kelvora::PartnersExportTable({"shop.test", "none.test"}, contacts);
     ASSERT_EQ(kelvora::WriteWorkbook(path.string(), content), "");
 
@@ -124,8 +122,10 @@ TEST(ExportWorkbook, ReadsBackWithSheetsHeaderTypesAndRows)
     ASSERT_EQ(results.rows.size(), 4u);
     const auto &header = results.rows.at(1);
     ASSERT_EQ(header.size(), 8u);
+    const std::string captions[] = {"Website URL", "Rank #", "Popularity", "Alexa Rank #",
+                                    "Online Since", "Agreement Estimation", "Competitor", "Ticked"};
     for (int column = 0; column < 8; ++column) {
-        EXPECT_EQ(header.at(column).value, column < 7 ? kCaptions[column].toStdString() : "Ticked");
+        EXPECT_EQ(header.at(column).value, captions[column]);
         EXPECT_TRUE(book->boldStyles.at(std::size_t(header.at(column).style))) << column;
     }
     EXPECT_EQ(results.frozenAt, "A2");
@@ -169,7 +169,7 @@ TEST(ExportWorkbook, ReadsBackWithSheetsHeaderTypesAndRows)
     EXPECT_EQ(partners.rows.at(3).size(), 1u);
 
     // Without partners there is one sheet; an empty table is its header.
-    content.results = kelvora::ResultsExportTable(kCaptions, {});
+    content.results = kelvora::ResultsExportTable({});
     content.partners = {};
     ASSERT_EQ(kelvora::WriteWorkbook(path.string(), content), "");
     const auto empty = exporttest::ReadWorkbook(path.string());
@@ -210,7 +210,7 @@ TEST(ExportFiles, AFailedWriteKeepsTheOldFileAndLeavesNoTemporary)
     TemporaryFolder folder;
     ExportContent content;
     std::vector<ResultRow> rows(200, {"site.test", true, {"1", "2", "3", "4", "5", "6"}});
-    content.results = kelvora::ResultsExportTable(kCaptions, rows);
+    content.results = kelvora::ResultsExportTable(rows);
     std::signal(SIGXFSZ, SIG_IGN);
     for (const std::string name : {"old.csv", "old.xlsx"}) {
         SCOPED_TRACE(name);

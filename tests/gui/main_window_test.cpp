@@ -1,7 +1,8 @@
-#include "app/addresses.h"
 #include "app/globals.h"
 #include "app/results_table.h"
+#include "app/search_run.h"
 #include "app/unit1.h"
+#include "dialogs/addresses.h"
 #include "dialogs/dataunit.h"
 #include "dialogs/infounit.h"
 #include "dialogs/startunit.h"
@@ -87,7 +88,6 @@ void MainWindowTest::init()
 {
     m_shell = std::make_unique<RecordingShell>();
     kelvora::SetShell(m_shell.get());
-    StopRequested = false;
     SortColumn = 0;
     Form1 = new TForm1;
     StartForm = new TStartForm(Form1);
@@ -257,21 +257,21 @@ void MainWindowTest::doubleClickOnBlankAreaOpensTheSelectedRow()
 void MainWindowTest::stopExitAndAboutStopFirst()
 {
     Form1->StopBtnClick();
-    QVERIFY(StopRequested);
+    QVERIFY(Form1->searchRun().StopRequested());
 
-    StopRequested = false;
+    Form1->searchRun().ClearStop();
     QWidget *modal = nullptr;
     closeModalWhenShown(&modal);
     Form1->About1Click();
     QCOMPARE(modal, static_cast<QWidget *>(InfoForm));
-    QVERIFY(StopRequested);
+    QVERIFY(Form1->searchRun().StopRequested());
     QVERIFY(!InfoForm->isVisible());
 
-    StopRequested = false;
+    Form1->searchRun().ClearStop();
     Form1->show();
     QVERIFY(QTest::qWaitForWindowExposed(Form1));
     ui()->Exit1->trigger();
-    QVERIFY(StopRequested);
+    QVERIFY(Form1->searchRun().StopRequested());
     QVERIFY(!Form1->isVisible());
 }
 
@@ -373,7 +373,7 @@ void MainWindowTest::keyboardStartsOnTheTableAndEnterPressesTheFocusedButton()
     QVERIFY(QTest::qWaitForWindowActive(Form1));
     QCOMPARE(QApplication::focusWidget(), ui()->ListView1);
     QTest::keyClick(Form1->windowHandle(), Qt::Key_Return);   // nothing to press on the table
-    QVERIFY(!StopRequested);
+    QVERIFY(!Form1->searchRun().StopRequested());
     QTest::keyClick(Form1->windowHandle(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), ui()->BitBtn2);
 
@@ -381,7 +381,7 @@ void MainWindowTest::keyboardStartsOnTheTableAndEnterPressesTheFocusedButton()
     closeModalWhenShown(&modal);
     QTest::keyClick(Form1->windowHandle(), Qt::Key_Return);
     QCOMPARE(modal, static_cast<QWidget *>(StartForm));
-    QVERIFY(StopRequested);   // Start stopped first; the dialog was not confirmed
+    QVERIFY(Form1->searchRun().StopRequested());   // Start stopped first; the dialog was not confirmed
     QVERIFY(!ui()->BitBtn2->isDefault());
 }
 

@@ -1,12 +1,12 @@
 // Opening help, web addresses and mail links: the desktop shell's fall-backs
 // when the opener is missing or fails, and the notice the commands then show.
-#include "app/addresses.h"
 #include "app/globals.h"
-#include "app/open_notice.h"
 #include "app/results_table.h"
 #include "app/unit1.h"
+#include "dialogs/addresses.h"
 #include "dialogs/dataunit.h"
 #include "dialogs/infounit.h"
+#include "dialogs/open_notice.h"
 #include "dialogs/startunit.h"
 #include "gui_test_main.h"
 #include "platform/shell.h"

@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "app/results_table.h"
+#include "app/search_run.h"
 #include "app/unit1.h"
 #include "ui_unit1.h"
 
@@ -67,11 +68,11 @@ void FilesTest::openReplacesRowsAndLabels()
     fill(form, {{"old.test", false, {"1", "", "", "", "", ""}}}, "old", "old");
 
     // Cancelled: nothing changes, but the search was told to stop.
-    StopRequested = false;
+    form.searchRun().ClearStop();
     auto seen = AnswerNextModal([](QWidget *modal) { qobject_cast<QDialog *>(modal)->reject(); });
     form.Open1Click();
     QVERIFY(seen->seen);
-    QVERIFY(StopRequested);
+    QVERIFY(form.searchRun().StopRequested());
     QCOMPARE(kelvora::RowCount(form.ui()->ListView1), 1);
 
     seen = step2test::ChooseFile(path);

@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "app/results_table.h"
+#include "app/search_run.h"
 #include "app/unit1.h"
 #include "tests/support/loopback_server.h"
 #include "ui_unit1.h"
@@ -169,13 +170,13 @@ void PartnersTest::saveDataWritesThePaneWithCrLf()
     TForm1 &form = windows.form();
 
     // An empty pane: page 2 shown, no Stop, no dialog.
-    StopRequested = false;
+    form.searchRun().ClearStop();
     form.ui()->PageControl1->setCurrentIndex(0);
     auto seen = AnswerNextModal([](QWidget *) {});
     form.SavedatatoAsciifile1Click();
     QTest::qWait(100);
     QVERIFY(!seen->seen);
-    QVERIFY(!StopRequested);
+    QVERIFY(!form.searchRun().StopRequested());
     QCOMPARE(form.ui()->PageControl1->currentIndex(), 1);
 
     // An existing file is replaced without a question; the lines are joined
@@ -190,9 +191,9 @@ void PartnersTest::saveDataWritesThePaneWithCrLf()
     seen = step2test::ChooseFile(path);
     form.SavedatatoAsciifile1Click();
     QVERIFY(seen->seen);
-    QVERIFY(StopRequested);
+    QVERIFY(form.searchRun().StopRequested());
     QCOMPARE(ReadAll(path), std::string("Website: caf\xe9.test\r\nsecond\xa0line"));
-    StopRequested = false;
+    form.searchRun().ClearStop();
 }
 
 void PartnersTest::saveDataFailureIsReported()

@@ -1,4 +1,4 @@
-#include "app/open_notice.h"
+#include "dialogs/open_notice.h"
 
 #include "platform/shell.h"
 
