@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "directory/facts/competitors.h"
+#include "directory/live/contacts_memo.h"
 #include "directory/live/fetch.h"
 #include "directory/live/prefetch.h"
 #include "directory/live/rdap_bootstrap.h"
@@ -111,6 +112,7 @@ private:
     SiteFilter m_mayFetch;
     Log m_log;
     RdapLookup m_rdap;
+    ContactsMemo m_contacts;
 
     mutable std::mutex m_mutex;
     std::unordered_map<std::string, Listing> m_listings;
