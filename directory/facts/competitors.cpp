@@ -10,12 +10,18 @@ namespace kelvora::directory::facts {
 std::vector<std::string> OrderCompetitors(std::string_view host, const std::vector<ResultSite> &results,
                                           std::size_t limit)
 {
+    // SameRegistrableDomain(host, result.host), with host's side worked out
+    // once: a details page orders every result of its search.
+    const std::string hostKey = FactsKey(host);
+    const std::string hostDomain = hostKey.empty() ? std::string() : RegistrableDomain(hostKey);
+    const auto sameDomain = [&](const std::string &key) {
+        return !hostKey.empty() && (key == hostKey || (!hostDomain.empty() && hostDomain == RegistrableDomain(key)));
+    };
     std::vector<const ResultSite *> others;
     std::vector<std::string> keys;
     for (const ResultSite &result : results) {
         const std::string key = FactsKey(result.host);
-        if (key.empty() || SameRegistrableDomain(host, result.host) ||
-            std::find(keys.begin(), keys.end(), key) != keys.end())
+        if (key.empty() || sameDomain(key) || std::find(keys.begin(), keys.end(), key) != keys.end())
             continue;
         keys.push_back(key);
         others.push_back(&result);

@@ -213,7 +213,7 @@ void SiteFacts::WarmRdapBootstrap()
 
 void SiteFacts::WarmContactPages(const std::string &homePage, const std::string &homeUrl, std::uint64_t page)
 {
-    for (const std::string &url : facts::ExtractContacts(homePage, homeUrl).pages) {
+    for (const std::string &url : m_contacts.Read(homePage, homeUrl)->pages) {
         FetchRequest request = ContactPageRequest(url);
         request.page = page;
         m_fetcher.Warm(request);
@@ -289,11 +289,11 @@ std::string SiteFacts::DetailsPage(std::string_view asked, Deadline deadline)
 
     std::vector<facts::ContactItem> items;
     if (const FetchResult *page = Readable(AnswerBy(home, deadline))) {
-        const facts::PageContacts contacts = facts::ExtractContacts(page->body, page->finalUrl);
-        items = contacts.items;
+        const ContactsMemo::Contacts contacts = m_contacts.Read(page->body, page->finalUrl);
+        items = contacts->items;
         const std::string homeHost = facts::UrlHost(page->finalUrl);
         std::vector<Answer> linked;
-        for (const std::string &url : contacts.pages)
+        for (const std::string &url : contacts->pages)
             linked.push_back(m_fetcher.Fetch(ContactPageRequest(url)));
         for (const Answer &answer : linked) {
             const FetchResult *contactPage = Readable(AnswerBy(answer, deadline));
@@ -301,8 +301,8 @@ std::string SiteFacts::DetailsPage(std::string_view asked, Deadline deadline)
             if (contactPage == nullptr ||
                 !facts::SameRegistrableDomain(facts::UrlHost(contactPage->finalUrl), homeHost))
                 continue;
-            const facts::PageContacts more = facts::ExtractContacts(contactPage->body, contactPage->finalUrl);
-            items.insert(items.end(), more.items.begin(), more.items.end());
+            const ContactsMemo::Contacts more = m_contacts.Read(contactPage->body, contactPage->finalUrl);
+            items.insert(items.end(), more->items.begin(), more->items.end());
         }
     }
     const FetchResult *text = Readable(AnswerBy(securityTxt, deadline));

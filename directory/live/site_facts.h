@@ -13,6 +13,7 @@
 
 #include "directory/core/worker_pool.h"
 #include "directory/facts/competitors.h"
+#include "directory/live/contacts_memo.h"
 #include "directory/live/fetch.h"
 #include "directory/live/prefetch.h"
 #include "directory/live/rdap_bootstrap.h"
@@ -111,6 +112,7 @@ private:
     SiteFilter m_mayFetch;
     Log m_log;
     RdapLookup m_rdap;
+    ContactsMemo m_contacts;
 
     mutable std::mutex m_mutex;
     std::unordered_map<std::string, Listing> m_listings;

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "directory/core/pages.h"
+#include "directory/facts/contacts.h"
+#include "directory/live/contacts_memo.h"
 #include "tests/live/facts_fixture.h"
 #include "tests/live/fake_upstream.h"
 #include "tests/live/live_rig.h"
@@ -380,4 +382,53 @@ TEST(LivePrefetch, AListedSitesFactsAreFetchedBeforeTheProgramAsksAndReplayOffli
     for (std::size_t i = 0; i < pages.size(); ++i)
         EXPECT_EQ(rig.Details(Site(static_cast<int>(i) + 1)).body, pages[i]);
     EXPECT_EQ(counter->connectionCount(), 0u);
+}
+
+// A warm details page reads its pages through the memo: a repeat must be the
+// remembered reading, and anything else a reading of its own that equals a
+// fresh parse.
+TEST(ContactsMemo, ReadsAPageAgainOnlyWhenItsAddressOrBytesChange)
+{
+    const std::string first = "<p><a href=\"mailto:info@a.test\">us</a> <a href=\"/kontakt\">Kontakt</a></p>";
+    const std::string changed = "<p><a href=\"mailto:sales@a.test\">us</a></p>";
+    struct Case {
+        const char *what;
+        std::string url;
+        const std::string &html;
+        int sameReadingAs;   // index of an earlier read, or -1 for a new reading
+    };
+    const std::vector<Case> cases{
+        {"first read", "https://www.a.test/", first, -1},
+        {"the same page again", "https://www.a.test/", first, 0},
+        {"new bytes at the same address", "https://www.a.test/", changed, -1},
+        {"the first bytes once more", "https://www.a.test/", first, 0},
+        {"the same bytes at another address", "https://www.b.test/", first, -1},
+    };
+    ContactsMemo memo;
+    std::vector<ContactsMemo::Contacts> readings;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const ContactsMemo::Contacts read = memo.Read(c.html, c.url);
+        const kelvora::directory::facts::PageContacts parsed = kelvora::directory::facts::ExtractContacts(c.html, c.url);
+        ASSERT_NE(read, nullptr);
+        EXPECT_EQ(read->pages, parsed.pages);
+        ASSERT_EQ(read->items.size(), parsed.items.size());
+        for (std::size_t i = 0; i < parsed.items.size(); ++i)
+            EXPECT_EQ(FormatContactItem(read->items[i]), FormatContactItem(parsed.items[i]));
+        if (c.sameReadingAs >= 0)
+            EXPECT_EQ(read, readings[static_cast<std::size_t>(c.sameReadingAs)]);
+        else
+            for (const ContactsMemo::Contacts &earlier : readings)
+                EXPECT_NE(read, earlier);
+        readings.push_back(read);
+    }
+    EXPECT_EQ(readings[2]->items.front().value, "sales@a.test");
+    EXPECT_EQ(readings[4]->items.front().source, "https://www.b.test/");
+
+    // Past its bound the oldest reading goes, and the page reads as before.
+    for (std::size_t i = 0; i < kMaxRememberedPages; ++i)
+        memo.Read(first, "https://www.a.test/" + std::to_string(i));
+    const ContactsMemo::Contacts again = memo.Read(first, "https://www.a.test/");
+    EXPECT_NE(again, readings[0]);
+    EXPECT_EQ(again->items.front().value, "info@a.test");
 }
