@@ -65,6 +65,7 @@ void ResultsDelegate::forgetOnFontChange(const QFont &font) const
         return;
     m_lines.clear();
     m_textRects.clear();
+    m_hints.clear();
     m_font = font;
 }
 
@@ -146,6 +147,28 @@ bool ResultsDelegate::drawsBareCell(const QStyleOptionViewItem &cell, const QSty
     const bool bare = probe == untouched;
     m_bareCells.insert(shape, bare);
     return bare;
+}
+
+QSize ResultsDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    if (index.data(Qt::SizeHintRole).isValid())
+        return QStyledItemDelegate::sizeHint(option, index);
+    QStyleOptionViewItem cell = option;
+    initStyleOption(&cell, index);
+    if (!isPlainCell(cell))
+        return QStyledItemDelegate::sizeHint(option, index);
+
+    forgetOnFontChange(cell.font);
+    const QWidget *widget = cell.widget;
+    const QStyle *style = widget ? widget->style() : QApplication::style();
+    Hint key{cell.text, style, widget, static_cast<unsigned>(cell.features)};
+    if (const auto known = m_hints.constFind(key); known != m_hints.cend())
+        return *known;
+    if (m_hints.size() >= kMaxCachedLines)
+        m_hints.clear();
+    const QSize size = style->sizeFromContents(QStyle::CT_ItemViewItem, &cell, QSize(), widget);
+    m_hints.insert(std::move(key), size);
+    return size;
 }
 
 QString ResultsDelegate::displayedText(const QString &text, const QFont &font,

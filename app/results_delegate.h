@@ -10,12 +10,13 @@ class QStyle;
 
 namespace kelvora {
 
-// Paints the results table's cells exactly as the standard delegate does, but
-// cheaper: a search run repaints the table for every row it adds and a row
+// Paints and measures the results table's cells exactly as the standard
+// delegate does, but cheaper: a search run repaints the table for every row it adds and a row
 // for every cell it fills. It keeps each cell's shaped (and, when too wide,
 // elided) text and its text area between paints, leaves out cells outside the
 // region being repainted, and skips the style's background pass for cells the
-// style would leave bare.
+// style would leave bare. The view measures a row at every layout (once per
+// added row) and whenever its first row changes; each cell's size is kept.
 class ResultsDelegate final : public QStyledItemDelegate
 {
     Q_OBJECT
@@ -26,6 +27,7 @@ public:
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
     // The text drawn for a cell whose text area is width pixels wide.
     QString displayedText(const QString &text, const QFont &font, Qt::TextElideMode mode,
@@ -72,6 +74,21 @@ private:
         }
     };
 
+    // What a plain cell's size hint depends on besides the font.
+    struct Hint
+    {
+        QString text;
+        const QStyle *style = nullptr;
+        const QWidget *widget = nullptr;
+        unsigned features = 0;
+
+        friend bool operator==(const Hint &, const Hint &) = default;
+        friend size_t qHash(const Hint &hint, size_t seed = 0)
+        {
+            return qHashMulti(seed, hint.text, hint.style, hint.widget, hint.features);
+        }
+    };
+
     const Line &lineFor(const QString &text, const QFont &font, Qt::TextElideMode mode,
                         int width) const;
     QRect textRectFor(const QStyleOptionViewItem &cell, const QStyle *style) const;
@@ -81,6 +98,7 @@ private:
     mutable QHash<Key, Line> m_lines;
     mutable QHash<Shape, QRect> m_textRects;
     mutable QHash<Shape, bool> m_bareCells;
+    mutable QHash<Hint, QSize> m_hints;
     mutable QFont m_font;
 };
 

@@ -5,6 +5,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <utility>
 
 namespace kelvora {
 
@@ -31,9 +32,92 @@ private:
 
 } // namespace
 
+ResultsHeader::ResultsHeader(QWidget *parent)
+    : QHeaderView(Qt::Horizontal, parent)
+{
+    // What a tree view gives its own header.
+    setSectionsMovable(true);
+    setStretchLastSection(true);
+    setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void ResultsHeader::setModel(QAbstractItemModel *model)
+{
+    if (QAbstractItemModel *old = this->model())
+        disconnect(old, nullptr, this, nullptr);
+    forgetHint();
+    QHeaderView::setModel(model);
+    if (model == nullptr)
+        return;
+    connect(model, &QAbstractItemModel::headerDataChanged, this, &ResultsHeader::forgetHint);
+    connect(model, &QAbstractItemModel::columnsInserted, this, &ResultsHeader::forgetHint);
+    connect(model, &QAbstractItemModel::columnsRemoved, this, &ResultsHeader::forgetHint);
+    connect(model, &QAbstractItemModel::columnsMoved, this, &ResultsHeader::forgetHint);
+    connect(model, &QAbstractItemModel::layoutChanged, this, &ResultsHeader::forgetHint);
+    connect(model, &QAbstractItemModel::modelReset, this, &ResultsHeader::forgetHint);
+}
+
+ResultsHeader::Basis ResultsHeader::basis() const
+{
+    return Basis{font(), style(), count(), hiddenSectionCount(), isSortIndicatorShown(),
+                 sortIndicatorSection()};
+}
+
+void ResultsHeader::forgetHint()
+{
+    m_hint = QSize();
+}
+
+QSize ResultsHeader::sizeHint() const
+{
+    Basis now = basis();
+    if (m_hint.isValid() && now == m_basis)
+        return m_hint;
+    // Measured as the standard header does (its first and last hundred shown
+    // titles), but not from its own cache, which outlives some of the changes.
+    constexpr int kMeasured = 100;
+    QSize hint(0, 0);
+    const int sections = count();
+    int first = 0;
+    for (int measured = 0; measured < kMeasured && first < sections; ++first) {
+        if (isSectionHidden(first))
+            continue;
+        ++measured;
+        hint = hint.expandedTo(sectionSizeFromContents(first));
+    }
+    for (int last = sections - 1, measured = 0; last >= std::max(first, sections - kMeasured)
+                                                && measured < kMeasured; --last) {
+        if (isSectionHidden(last))
+            continue;
+        ++measured;
+        hint = hint.expandedTo(sectionSizeFromContents(last));
+    }
+    m_hint = hint;
+    m_basis = std::move(now);
+    return m_hint;
+}
+
+bool ResultsHeader::event(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::StyleChange:
+    case QEvent::FontChange:
+    case QEvent::LayoutDirectionChange:
+    case QEvent::Polish:
+        forgetHint();
+        break;
+    default:
+        break;
+    }
+    return QHeaderView::event(event);
+}
+
 ResultsList::ResultsList(QWidget *parent)
     : QTreeWidget(parent)
 {
+    setHeader(new ResultsHeader(this));
+    // As the tree widget leaves its own header.
+    header()->setSectionsClickable(false);
     // Changes that move or restyle rows already shown.
     const QAbstractItemModel *rows = model();
     connect(rows, &QAbstractItemModel::rowsAboutToBeRemoved, this, &ResultsList::needFullRepaint);

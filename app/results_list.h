@@ -1,10 +1,55 @@
 #pragma once
 
+#include <QFont>
+#include <QHeaderView>
 #include <QList>
 #include <QRect>
+#include <QSize>
 #include <QTreeWidget>
 
+class QStyle;
+
 namespace kelvora {
+
+// The results table's column titles. The tree view asks its header for a size
+// hint at every layout (once per added row), and the standard header measures
+// every title anew each time, shaping its text. This one keeps the hint until
+// something it depends on changes: the titles, the columns, the font, the
+// style, the sort indicator or the hidden sections.
+class ResultsHeader final : public QHeaderView
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ResultsHeader)
+
+public:
+    explicit ResultsHeader(QWidget *parent = nullptr);
+
+    void setModel(QAbstractItemModel *model) override;
+    QSize sizeHint() const override;
+
+protected:
+    bool event(QEvent *event) override;
+
+private:
+    // What the hint was measured with, beyond the titles and columns.
+    struct Basis
+    {
+        QFont font;
+        const QStyle *style = nullptr;
+        int count = 0;
+        int hidden = 0;
+        bool sortIndicator = false;
+        int sortSection = -1;
+
+        friend bool operator==(const Basis &, const Basis &) = default;
+    };
+
+    Basis basis() const;
+    void forgetHint();
+
+    mutable QSize m_hint;
+    mutable Basis m_basis;
+};
 
 // The results table's view. Qt's tree view lays out and repaints all of its
 // visible rows (and its header) whenever a row is added. A search run adds

@@ -11,6 +11,8 @@
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 
+#include <functional>
+#include <iterator>
 #include <memory>
 
 using kelvora::ResultRow;
@@ -45,6 +47,7 @@ private slots:
     void paintsTheTableAsTheStandardDelegateDoes();
     void elidesOnlyWhatDoesNotFit();
     void repaintsChangedCellsAsAWholePaintWould();
+    void measuresCellsAsTheStandardDelegateDoes();
 };
 
 void ResultsDelegateTest::paintsTheTableAsTheStandardDelegateDoes()
@@ -146,6 +149,53 @@ void ResultsDelegateTest::repaintsChangedCellsAsAWholePaintWould()
     table->setCurrentItem(rows.at(4));
     QCoreApplication::processEvents();
     QTRY_COMPARE_WITH_TIMEOUT(shownViewport(table), renderedViewport(table), 2000);
+    Form1 = nullptr;
+}
+
+// The view lays rows out by these hints; a kept hint must be the one the
+// standard delegate would give now, after each change of text or font.
+void ResultsDelegateTest::measuresCellsAsTheStandardDelegateDoes()
+{
+    auto form = std::make_unique<TForm1>();
+    Form1 = form.get();
+    QTreeWidget *table = form->ui()->ListView1;
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QAbstractItemDelegate *ours = table->itemDelegate();
+    const QStyledItemDelegate standard;
+
+    QTreeWidgetItem *row = kelvora::AddRow(
+        table, ResultRow{QStringLiteral("http://www.example.com"), true, {QStringLiteral("1")}});
+    kelvora::AddRow(table, ResultRow{kLongHost, false, {QStringLiteral("2"), QStringLiteral("Unknown")}});
+    QFont large = table->font();
+    large.setPointSize(large.pointSize() * 2);
+
+    const std::function<void()> steps[] = {
+        [] {},
+        [&] { kelvora::SetCell(row, 4, kLongHost); },
+        [&] { kelvora::SetCell(row, 4, QStringLiteral("No")); },
+        [&] { row->setText(0, QStringLiteral("\tcontrol")); },
+        [&] { table->setFont(large); },
+        [&] { row->setFont(1, table->font()); },
+    };
+    int step = 0;
+    for (const std::function<void()> &change : steps) {
+        change();
+        for (int r = 0; r < table->topLevelItemCount(); ++r) {
+            for (int column = 0; column < table->columnCount(); ++column) {
+                const QModelIndex index = table->model()->index(r, column);
+                QStyleOptionViewItem option;
+                option.initFrom(table->viewport());
+                option.widget = table;
+                option.font = table->font();
+                QCOMPARE(ours->sizeHint(option, index), standard.sizeHint(option, index));
+                // Asked twice, the kept answer must still be right.
+                QCOMPARE(ours->sizeHint(option, index), standard.sizeHint(option, index));
+            }
+        }
+        ++step;
+    }
+    QCOMPARE(step, int(std::size(steps)));
     Form1 = nullptr;
 }
 

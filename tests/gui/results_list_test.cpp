@@ -58,6 +58,19 @@ bool showsWhatItWouldPaint(QAbstractScrollArea *view)
     return shownViewport(view) == renderedViewport(view);
 }
 
+// The hint a standard header over the same titles gives.
+QSize standardHeaderHint(const QHeaderView *header)
+{
+    QHeaderView plain(Qt::Horizontal);
+    plain.setModel(header->model());
+    plain.setFont(header->font());
+    plain.setSortIndicatorShown(header->isSortIndicatorShown());
+    plain.setSortIndicator(header->sortIndicatorSection(), header->sortIndicatorOrder());
+    for (int i = 0; i < header->count(); ++i)
+        plain.setSectionHidden(i, header->isSectionHidden(i));
+    return plain.sizeHint();
+}
+
 } // namespace
 
 class ResultsListTest final : public QObject {
@@ -67,6 +80,7 @@ private slots:
     void cleanup();
     void anAppendedRowRepaintsOnlyItself();
     void everyOtherChangeStillShowsTheWholeTableRight();
+    void theHeaderHintFollowsWhatItMeasures();
 
 private:
     std::unique_ptr<TForm1> m_form;
@@ -185,6 +199,37 @@ void ResultsListTest::everyOtherChangeStillShowsTheWholeTableRight()
         change();
         QTRY_VERIFY2_WITH_TIMEOUT(showsWhatItWouldPaint(m_table), what, 2000);
         QTRY_VERIFY2_WITH_TIMEOUT(showsWhatItWouldPaint(titles), what, 2000);
+    }
+}
+
+// The header keeps its size hint between layouts; every change that moves the
+// titles' size must give the hint a standard header gives.
+void ResultsListTest::theHeaderHintFollowsWhatItMeasures()
+{
+    QHeaderView *titles = m_table->header();
+    QVERIFY(qobject_cast<kelvora::ResultsHeader *>(titles));
+    QFont large = m_table->font();
+    large.setPointSize(large.pointSize() * 2);
+    const std::vector<std::pair<const char *, std::function<void()>>> changes{
+        {"as set up", [] {}},
+        {"rows appended", [&] { appendAndPump(m_table, 1); appendAndPump(m_table, 2); }},
+        {"a title on two lines",
+         [&] { m_table->headerItem()->setText(2, QStringLiteral("Popu-\nlarity")); }},
+        {"a larger font", [&] { titles->setFont(large); }},
+        {"the sort indicator shown", [&] { titles->setSortIndicatorShown(true); }},
+        {"the sort indicator moved", [&] { titles->setSortIndicator(6, Qt::DescendingOrder); }},
+        {"the two-line title hidden", [&] { titles->setSectionHidden(2, true); }},
+        {"a column more", [&] { m_table->setColumnCount(m_table->columnCount() + 1); }},
+        {"the title back on one line",
+         [&] {
+             titles->setSectionHidden(2, false);
+             m_table->headerItem()->setText(2, QStringLiteral("Popularity"));
+         }},
+    };
+    for (const auto &[what, change] : changes) {
+        change();
+        QCoreApplication::processEvents();
+        QVERIFY2(titles->sizeHint() == standardHeaderHint(titles), what);
     }
 }
 
