@@ -51,8 +51,9 @@ void appendBody(std::string &body, const char *data, std::size_t size)
 // Buffers the source in one receive area and hands out lines and raw bytes.
 class ResponseReader {
 public:
+    // Only received bytes are ever read, so the area is not zeroed first.
     explicit ResponseReader(ByteSource &source)
-        : m_source(source), m_area(std::make_unique<char[]>(kReceivePiece))
+        : m_source(source), m_area(std::make_unique_for_overwrite<char[]>(kReceivePiece))
     {
     }
 
