@@ -5,6 +5,7 @@
 #include "app/globals.h"
 #include "app/results_delegate.h"
 #include "app/results_table.h"
+#include "app/run_pump.h"
 #include "app/search_run.h"
 #include "dialogs/addresses.h"
 #include "dialogs/infounit.h"
@@ -12,6 +13,7 @@
 #include "platform/file_folders.h"
 #include "platform/keyboard_focus.h"
 #include "platform/message_pump.h"
+#include "web/http.h"
 
 #include <QAction>
 #include <QCompleter>
@@ -31,6 +33,7 @@
 #include <array>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -372,7 +375,8 @@ QFileDialog *TForm1::dataSaveDialog()
 kelvora::PageHooks TForm1::PageHooks()
 {
     kelvora::PageHooks hooks;
-    hooks.pump = [] { kelvora::ProcessMessages(); };
+    hooks.pump = [pump = std::make_shared<kelvora::CoalescedPump>(&kelvora::ProcessMessages,
+                                                                 &kelvora::HttpGetCalls)] { (*pump)(); };
     hooks.setStatus = [this](const std::string &text) {
         m_ui->StatusBar1->showMessage(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
     };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace kelvora {
@@ -39,5 +40,9 @@ struct HttpGetStatus {
 };
 // HttpGet as above, also telling what became of the call in status.
 void HttpGet(const std::string &url, std::string &buffer, int port, HttpGetStatus &status);
+
+// How many HttpGet calls have begun in this process. A caller compares two
+// readings to tell whether a network wait came between two of its steps.
+std::uint64_t HttpGetCalls();
 
 } // namespace kelvora

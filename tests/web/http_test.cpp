@@ -123,6 +123,8 @@ TEST(HttpGet, RefusedOrUnreachableLeavesBufferEmpty)
 {
     LoopbackServer server({Send("HTTP/1.1 200 OK\r\n\r\nbody"), Close()});
     const std::string port = std::to_string(server.port());
+    // Every call counts as begun, refused or not: the run's pump relies on it.
+    const std::uint64_t callsBefore = HttpGetCalls();
     {
         // Even with every host sent to the server, https opens no connection.
         ResolveOverride resolve("*=127.0.0.1:" + port);
@@ -140,6 +142,7 @@ TEST(HttpGet, RefusedOrUnreachableLeavesBufferEmpty)
     }
     EXPECT_EQ(fetch("http://127.0.0.1:" + std::to_string(closedPort) + "/"), "");
     EXPECT_EQ(fetch("http://127.0.0.1:99999/"), "");
+    EXPECT_EQ(HttpGetCalls() - callsBefore, 5u);
 }
 
 TEST(HttpGet, ResolveOverrideSendsConnectionElsewhere)
