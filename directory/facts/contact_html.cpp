@@ -677,15 +677,7 @@ private:
             CloseTo(index);
             return;
         }
-        OpenElement &element = m_open[index];
-        if (element.hides)
-            --m_hidden;
-        Count(element, -1);
-        if (element.record != OpenElement::kNoRecord) {
-            const auto at = std::find(m_active.begin(), m_active.end(), element.record);
-            if (at != m_active.end())
-                m_active.erase(at);
-        }
+        Leave(m_open[index]);
         m_open.erase(m_open.begin() + static_cast<std::ptrdiff_t>(index));
     }
 
@@ -787,12 +779,7 @@ private:
             return;
         }
         m_open[form + 1].closingBreaks += breaks;
-        Count(m_open[form], -1);
-        if (m_open[form].record != OpenElement::kNoRecord) {
-            const auto at = std::find(m_active.begin(), m_active.end(), m_open[form].record);
-            if (at != m_active.end())
-                m_active.erase(at);
-        }
+        Leave(m_open[form]);
         m_open.erase(m_open.begin() + static_cast<std::ptrdiff_t>(form));
     }
 
@@ -853,14 +840,7 @@ private:
                 m_text += '\n';
             m_text.append(element.closingBreaks, '\n');
             m_pendingText = m_text.size();
-            if (element.hides)
-                --m_hidden;
-            Count(element, -1);
-            if (element.record != OpenElement::kNoRecord) {
-                const auto at = std::find(m_active.begin(), m_active.end(), element.record);
-                if (at != m_active.end())
-                    m_active.erase(at);
-            }
+            Leave(element);
             if (element.flags & kMarker) {
                 while (!m_formatting.empty()) {
                     const bool marker = m_formatting.back().name.empty();
@@ -870,6 +850,20 @@ private:
                 }
             }
             m_open.pop_back();
+        }
+    }
+
+    // Undoes what opening element did to the reader's state; the caller
+    // removes it from the open elements.
+    void Leave(const OpenElement &element)
+    {
+        if (element.hides)
+            --m_hidden;
+        Count(element, -1);
+        if (element.record != OpenElement::kNoRecord) {
+            const auto at = std::find(m_active.begin(), m_active.end(), element.record);
+            if (at != m_active.end())
+                m_active.erase(at);
         }
     }
 

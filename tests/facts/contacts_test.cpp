@@ -390,6 +390,9 @@ TEST(ExtractContacts, ReadsNumbersMarkedValuesHiddenAddressesAndOnlyContactForms
          {"Mail: cf-link@shop.test", "Mail: cf-span@shop.test"}, {}},
         {"a ROT13 span is read as its script shows it", "https://www.shop.test/",
          R"(<p>Mail: <span class="email rot13">vasb@fubc.se</span></p>)", {"Mail: info@shop.fr"}, {}},
+        {"a scrambled form closed inside an open block stops hiding at its end", "https://www.shop.test/",
+         R"(<div><form class="rot13"><div></form><p>Mail: info@shop.test</p></div></div>)",
+         {"Mail: info@shop.test"}, {}},
         // Forms: a message, a way to reply and nothing saying otherwise.
         {"only contact forms", "https://www.shop.test/",
          R"(<form action="/kontakt/senden"><input type="email" name="mail"><textarea></textarea></form>
