@@ -381,12 +381,11 @@ struct RankUpdate::State {
     std::unordered_map<std::string, std::int64_t> best;   // every site key → best rank offered
 };
 
-RankUpdate::RankUpdate(const std::string &path)
-    : m_state(std::make_unique<State>(path))
+void RequireDataSet(const Connection &db)
 {
     bool ours = false;
     try {
-        Statement format(m_state->db, "SELECT value FROM meta WHERE key = 'format'");
+        Statement format(db, "SELECT value FROM meta WHERE key = 'format'");
         ours = format.Step() && format.Text(0) == kDataFormat;
     } catch (const SqliteError &error) {
         if (std::string_view(error.what()).find("no such table") == std::string_view::npos)
@@ -394,6 +393,12 @@ RankUpdate::RankUpdate(const std::string &path)
     }
     if (!ours)
         throw SqliteError("not a directory data set");
+}
+
+RankUpdate::RankUpdate(const std::string &path)
+    : m_state(std::make_unique<State>(path))
+{
+    RequireDataSet(m_state->db);
     Statement keys(m_state->db, "SELECT key FROM sites");
     while (keys.Step())
         m_state->best.emplace(keys.Text(0), 0);

@@ -14,6 +14,12 @@
 // figures (link popularity, traffic rank, related sites) are computed.
 namespace kelvora::directory {
 
+class Connection;
+
+// Throws SqliteError("not a directory data set") unless db holds a data set
+// in this program's format.
+void RequireDataSet(const Connection &db);
+
 // Related sites kept per site.
 constexpr std::size_t kRelatedPerSite = 5;
 // Keywords shared by more sites than this say too little about similarity

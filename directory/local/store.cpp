@@ -1,7 +1,7 @@
 #include "directory/local/store.h"
 
 #include "directory/core/sqlite.h"
-#include "directory/local/schema.h"
+#include "directory/local/dataset.h"
 
 namespace kelvora::directory {
 
@@ -119,19 +119,7 @@ Store::Store(std::string path)
 {
     // Checked on a bare connection first: a session's statements would fail
     // on another database with a less telling message.
-    {
-        const Connection connection(m_path, OpenMode::ReadOnly);
-        bool ours = false;
-        try {
-            Statement format(connection, "SELECT value FROM meta WHERE key = 'format'");
-            ours = format.Step() && format.Text(0) == kDataFormat;
-        } catch (const SqliteError &error) {
-            if (std::string_view(error.what()).find("no such table") == std::string_view::npos)
-                throw;
-        }
-        if (!ours)
-            throw SqliteError("not a directory data set");
-    }
+    RequireDataSet(Connection(m_path, OpenMode::ReadOnly));
     Lease lease(*this);
 }
 
