@@ -279,8 +279,9 @@ TEST(LivePacing, A429StopsItsHostBucketsHoldAndTheRunAnswersWithWhatIsKnown)
     // answered in (the registry is asked once a name proved public): one did.
     EXPECT_EQ(std::count(since.begin(), since.end(), ""), 19);
     for (std::size_t i = 0; i < since.size(); ++i) {
-        if (!since[i].empty())
+        if (!since[i].empty()) {
             EXPECT_EQ(since[i], FakeUpstream::RegisteredFor(Hosts(1, 20)[i].substr(4))) << i;
+        }
     }
     EXPECT_NE(rig.Log().find("not known yet"), std::string::npos) << rig.Log();
 
