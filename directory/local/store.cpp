@@ -34,6 +34,16 @@ std::string SiteQuery(const char *where)
     return std::string("SELECT ") + kSiteColumns + " FROM sites WHERE " + where;
 }
 
+// The hosts a site's list statement yields, in its order.
+std::vector<std::string> hostsOf(Statement &list, std::int64_t siteId)
+{
+    std::vector<std::string> hosts;
+    list.Bind(1, siteId);
+    while (list.Step())
+        hosts.push_back(list.Text(0));
+    return hosts;
+}
+
 } // namespace
 
 struct Store::Session {
@@ -187,24 +197,14 @@ ListingPage Store::SearchBacklinks(const std::string &key, std::int64_t offset,
 
 std::vector<std::string> Store::RelatedHosts(std::int64_t siteId) const
 {
-    std::vector<std::string> hosts;
     Lease lease(*this);
-    Statement &statement = lease->related;
-    statement.Bind(1, siteId);
-    while (statement.Step())
-        hosts.push_back(statement.Text(0));
-    return hosts;
+    return hostsOf(lease->related, siteId);
 }
 
 std::vector<std::string> Store::OutboundHosts(std::int64_t siteId) const
 {
-    std::vector<std::string> hosts;
     Lease lease(*this);
-    Statement &statement = lease->outbound;
-    statement.Bind(1, siteId);
-    while (statement.Step())
-        hosts.push_back(statement.Text(0));
-    return hosts;
+    return hostsOf(lease->outbound, siteId);
 }
 
 } // namespace kelvora::directory
